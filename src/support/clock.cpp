@@ -1,0 +1,5 @@
+#include "support/clock.h"
+
+QDateTime SystemClock::now() const {
+    return QDateTime::currentDateTime();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+class Clock;
+class Prompter;
+
+// The one writer of "ModbusClient errors.log". Also holds the two names the logging
+// procedures report under (AppName, ProcedureName).
+class ErrorLog {
+public:
+    ErrorLog(const Clock& clock, Prompter& prompter,
+             QString path = QStringLiteral("ModbusClient errors.log"));
+
+    void ErrorHandle(const QString& error, const QString& line, const QString& procedure,
+                     const QString& description = QString());
+
+    // The entry line without its CR LF CR LF.
+    QString EntryLine(const QString& error, const QString& line, const QString& procedure,
+                      const QString& description) const;
+
+    const QString& path() const { return path_; }
+
+    QString AppName = QStringLiteral("ModbusClient");
+    QString ProcedureName;
+
+private:
+    const Clock& clock_;
+    Prompter& prompter_;
+    QString path_;
+};

@@ -1,0 +1,206 @@
+#include "support/file_utils.h"
+
+#include "support/error_log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+bool FileExists(const QString& folderspec) {
+    if (folderspec.isEmpty()) {
+        return false;
+    }
+    const QFileInfo info(folderspec);
+    return info.exists() && info.isFile();
+}
+
+int ClassicFileError(const QFileDevice& file, const QString& path) {
+    const QFileInfo info(path);
+    if (path.isEmpty()) {
+        return 52;
+    }
+    if (!info.absoluteDir().exists()) {
+        return 76;
+    }
+    if (info.isDir()) {
+        return 75;
+    }
+    switch (file.error()) {
+    case QFileDevice::PermissionsError:
+        return 70;
+    case QFileDevice::WriteError:
+    case QFileDevice::ResourceError:
+        return 61;
+    case QFileDevice::OpenError:
+    case QFileDevice::ReadError:
+        return info.exists() ? 75 : 53;
+    default:
+        return info.exists() ? 75 : 53;
+    }
+}
+
+QString ClassicErrorText(int number) {
+    switch (number) {
+    case 6:
+        return QStringLiteral("Overflow");
+    case 13:
+        return QStringLiteral("Type mismatch");
+    case 52:
+        return QStringLiteral("Bad file name or number");
+    case 53:
+        return QStringLiteral("File not found");
+    case 61:
+        return QStringLiteral("Disk full");
+    case 70:
+        return QStringLiteral("Permission denied");
+    case 75:
+        return QStringLiteral("Path/File access error");
+    case 76:
+        return QStringLiteral("Path not found");
+    default:
+        return QStringLiteral("Application-defined or object-defined error");
+    }
+}
+
+namespace {
+
+// A destination that exists but is not a writable regular file is refused before anything is
+// written, as opening it for writing would have been.
+bool DestinationWritable(const QString& dest, int* errorNumber) {
+    const QFileInfo info(dest);
+    if (dest.isEmpty()) {
+        *errorNumber = 52;
+        return false;
+    }
+    if (!info.absoluteDir().exists()) {
+        *errorNumber = 76;
+        return false;
+    }
+    if (info.exists() && (!info.isFile() || !info.isWritable())) {
+        *errorNumber = info.isDir() ? 75 : 70;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest) {
+    log.ProcedureName = QStringLiteral("BinaryCopyFile");
+    bool failedOnce = false;
+    // True when the step may go on; logs the first failure, ends the copy on the second.
+    auto fail = [&](int number, int step) {
+        if (failedOnce) {
+            return false;
+        }
+        failedOnce = true;
+        log.ErrorHandle(QString::number(number), QString::number(step),
+                        log.AppName + QLatin1Char('.') + QStringLiteral("BinaryCopyFile"), QString());
+        log.ProcedureName = QStringLiteral("BinaryCopyFile");
+        return true;
+    };
+
+    // 10: take a free file handle (nothing to do with Qt's files).
+    QFile source(Source);
+    bool sourceOpen = false;
+    // 20
+    if (source.open(QIODevice::ReadOnly) && !QFileInfo(Source).isDir()) {
+        sourceOpen = true;
+    } else if (!fail(ClassicFileError(source, Source), 20)) {
+        return;
+    }
+    // 30: prepare a buffer as long as Source.
+    QByteArray buffer;
+    if (sourceOpen) {
+        buffer.reserve(static_cast<int>(source.size()));
+    } else if (!fail(53, 30)) {
+        return;
+    }
+    // 40
+    bool haveData = false;
+    if (sourceOpen) {
+        buffer = source.readAll();
+        haveData = source.error() == QFileDevice::NoError;
+    }
+    if (!haveData && !fail(sourceOpen ? 75 : 53, 40)) {
+        return;
+    }
+    // 50
+    source.close();
+    // 60: take a free file handle.
+    // 70
+    QSaveFile dest(Dest);
+    int number = 0;
+    bool destOpen = DestinationWritable(Dest, &number) && dest.open(QIODevice::WriteOnly);
+    if (!destOpen) {
+        if (number == 0) {
+            number = ClassicFileError(dest, Dest);
+        }
+        if (!fail(number, 70)) {
+            return;
+        }
+    }
+    // 80: without the source's bytes nothing is put in place of Dest.
+    bool written = false;
+    if (destOpen && haveData) {
+        written = dest.write(buffer) == buffer.size();
+    }
+    if (!written) {
+        dest.cancelWriting();
+        if (!fail(destOpen ? 61 : number, 80)) {
+            return;
+        }
+    }
+    // 90
+    if (destOpen && !dest.commit()) {
+        fail(61, 90);
+    }
+}
+
+bool ReplaceFileWithCopy(const QString& source, const QString& dest, int* errorNumber, QString* description) {
+    auto failWith = [&](int number) {
+        *errorNumber = number;
+        *description = ClassicErrorText(number);
+        return false;
+    };
+    QFile in(source);
+    if (QFileInfo(source).isDir() || !in.open(QIODevice::ReadOnly)) {
+        return failWith(ClassicFileError(in, source));
+    }
+    const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError) {
+        return failWith(75);
+    }
+    int number = 0;
+    if (!DestinationWritable(dest, &number)) {
+        return failWith(number);
+    }
+    QSaveFile out(dest);
+    if (!out.open(QIODevice::WriteOnly)) {
+        return failWith(ClassicFileError(out, dest));
+    }
+    if (out.write(bytes) != bytes.size()) {
+        out.cancelWriting();
+        return failWith(61);
+    }
+    if (!out.commit()) {
+        return failWith(61);
+    }
+    return true;
+}
+
+QString FindFileIgnoringCase(const QString& name) {
+    if (QFileInfo::exists(name)) {
+        return name;
+    }
+    const QFileInfo info(name);
+    const QDir dir = info.dir();
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& entry : entries) {
+        if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
+            return dir.filePath(entry);
+        }
+    }
+    return name;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// The host's regional text forms and the number forms shared by every file and field.
+
+// Short date of the default locale.
+QString HostDate(const QDateTime& t);
+// Long time of the default locale, without its time-zone part.
+QString HostTime(const QDateTime& t);
+// Short date, a blank, long time.
+QString HostNow(const QDateTime& t);
+
+// Shortest general form with at most 15 significant digits, exponent form from 1E+15.
+QString DecimalText(double v);
+// Plain decimal integer, "-" when negative, no grouping.
+QString IntText(qint64 v);
+// Nearest whole number grouped with the locale's separator, then the unit text ("5,325 kWh").
+QString GroupedPattern(double v, const QString& unit);
+
+// Value of the longest prefix that reads as a decimal number after leading blanks; 0 when none.
+double LeadingNumber(const QString& text);
+
+// A whole text that reads as a decimal number (surrounding blanks allowed); false otherwise.
+bool ParseNumber(const QString& text, double* value);
+
+// Nearest whole number, halves to the even neighbour.
+double RoundHalfEven(double v);
+
+// CR LF, the line end of every file and of the status pane.
+inline const QString& CrLf() {
+    static const QString s = QStringLiteral("\r\n");
+    return s;
+}
