@@ -1,0 +1,282 @@
+#include "link/connection.h"
+
+#include "app/form.h"
+#include "link/framing.h"
+#include "link/status_pane.h"
+#include "support/error_log.h"
+#include "support/event_boundary.h"
+#include "support/prompter.h"
+#include "support/text_forms.h"
+
+#include <QLocale>
+#include <algorithm>
+
+const char* const kCheckServerMessage =
+    "check the IP address is correct and the server is listening and retry";
+
+namespace {
+
+constexpr int kFirstReconnectDelayMs = 1000;
+constexpr int kLastReconnectDelayMs = 60000;
+constexpr int kNotConnectedNumber = 40006;
+const char* const kNotConnectedText =
+    "Wrong protocol or connection state for the requested transaction or request";
+
+} // namespace
+
+int ClassicSocketError(QAbstractSocket::SocketError error) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return 10061;
+    case QAbstractSocket::RemoteHostClosedError:
+        return 10054;
+    case QAbstractSocket::HostNotFoundError:
+        return 11001;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::SocketTimeoutError:
+        return 10060;
+    case QAbstractSocket::NetworkError:
+        return 10065;
+    case QAbstractSocket::AddressInUseError:
+        return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return 10045;
+    default:
+        return 10053;
+    }
+}
+
+bool ConvertWhole(const QString& text, qint64 min, qint64 max, qint64* value) {
+    double v = 0;
+    if (!ParseNumber(text, &v)) {
+        bool ok = false;
+        v = QLocale().toDouble(text.trimmed(), &ok);
+        if (!ok) {
+            return false;
+        }
+    }
+    const double r = RoundHalfEven(v);
+    if (r < static_cast<double>(min) || r > static_cast<double>(max)) {
+        return false;
+    }
+    *value = static_cast<qint64>(r);
+    return true;
+}
+
+ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& prompter,
+                       EventBoundary& boundary, QObject* parent)
+    : QObject(parent), form_(form), status_(status), log_(log), prompter_(prompter), boundary_(boundary) {
+    responseTimer_.setSingleShot(true);
+    responseTimer_.setInterval(5000);
+    reconnectTimer_.setSingleShot(true);
+    connect(&socket_, &QTcpSocket::connected, this,
+            [this] { boundary_.run(QStringLiteral("Winsock1_Connect"), [this] { Winsock1_Connect(); }); });
+    connect(&socket_, &QTcpSocket::disconnected, this, [this] {
+        if (!ownClose_) {
+            boundary_.run(QStringLiteral("Winsock1_Close"), [this] { Winsock1_Close(); });
+        }
+    });
+    connect(&socket_, &QTcpSocket::readyRead, this, [this] {
+        boundary_.run(QStringLiteral("Winsock1_DataArrival"), [this] { Winsock1_DataArrival(); });
+    });
+    connect(&socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        boundary_.run(QStringLiteral("Winsock1_Error_Local"), [this, error] { Winsock1_Error(error); });
+    });
+    connect(&responseTimer_, &QTimer::timeout, this, [this] {
+        boundary_.run(QStringLiteral("HandleTimeout_Local"), [this] { ResponseTimerExpired(); });
+    });
+    connect(&reconnectTimer_, &QTimer::timeout, this,
+            [this] { boundary_.run(QStringLiteral("ReconnectSocket"), [this] { ReconnectNow(); }); });
+}
+
+int ModbusLink::StateNumber() const {
+    switch (socket_.state()) {
+    case QAbstractSocket::UnconnectedState:
+        return errorState_ ? 9 : 0;
+    case QAbstractSocket::HostLookupState:
+        return 4;
+    case QAbstractSocket::ConnectingState:
+        return 6;
+    case QAbstractSocket::ConnectedState:
+        return 7;
+    case QAbstractSocket::BoundState:
+        return 3;
+    case QAbstractSocket::ListeningState:
+        return 2;
+    case QAbstractSocket::ClosingState:
+        return 8;
+    }
+    return 0;
+}
+
+void ModbusLink::CloseSocket() {
+    ownClose_ = true;
+    socket_.abort();
+    ownClose_ = false;
+    reader_.clear();
+}
+
+void ModbusLink::connectcmd_Click() {
+    if (form_.isConnected) {
+        prompter_.message(QStringLiteral("already connected"));
+        return;
+    }
+    form_.WinState = QString::number(StateNumber());
+    qint64 port = 0;
+    const QString host = form_.IP.trimmed();
+    if (host.isEmpty() || !ConvertWhole(form_.Port, 1, 65535, &port)) {
+        prompter_.message(QString::fromLatin1(kCheckServerMessage));
+        CloseSocket();
+        return;
+    }
+    // A fresh connect replaces any paced reconnect still waiting.
+    reconnectTimer_.stop();
+    CloseSocket();
+    lastHost_ = host;
+    lastPort_ = static_cast<quint16>(port);
+    errorState_ = false;
+    socket_.connectToHost(lastHost_, lastPort_);
+    form_.WinState = QString::number(StateNumber());
+}
+
+void ModbusLink::Winsock1_Connect() {
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    reconnectDelayMs_ = kFirstReconnectDelayMs;
+    reader_.clear();
+    status_.AppendStatusLine(QStringLiteral("Connected to server at ") + form_.IP + QLatin1Char(':') +
+                             form_.Port);
+    form_.WinState = QString::number(StateNumber());
+    form_.Image1 = 102;
+    form_.isConnected = true;
+    if (onConnected) {
+        onConnected();
+    }
+}
+
+void ModbusLink::Winsock1_Close() {
+    status_.AppendStatusLine(QStringLiteral("Disconnected."));
+    if (onClosed) {
+        onClosed();
+    }
+    form_.isConnected = false;
+    form_.DeviceType = QStringLiteral("Unknown");
+}
+
+void ModbusLink::Winsock1_DataArrival() {
+    const QByteArray bytes = socket_.readAll();
+    form_.awaitingResponse = false;
+    const int buffered = reader_.pending() + static_cast<int>(bytes.size());
+    const QList<QByteArray> frames = reader_.feed(bytes);
+    if (reader_.outOfStep()) {
+        log_.ErrorHandle(
+            QStringLiteral("Framing"), QStringLiteral("0"), QStringLiteral("Winsock1_DataArrival"),
+            QStringLiteral("Response stream out of step; %1 received bytes discarded").arg(buffered));
+    }
+    for (const QByteArray& frame : frames) {
+        // Each response is its own event: a failing decode does not stop the next one.
+        boundary_.run(QStringLiteral("Winsock1_DataArrival"),
+                      [&] { DispatchFrame(frame, decoders_, status_); });
+    }
+}
+
+void ModbusLink::Winsock1_Error(QAbstractSocket::SocketError error) {
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        return; // the disconnected signal that follows is the close event
+    }
+    errorState_ = true;
+    log_.ErrorHandle(QString::number(ClassicSocketError(error)), QStringLiteral("0"),
+                     QStringLiteral("Winsock1_Error"), socket_.errorString());
+    form_.awaitingResponse = false;
+    ReconnectSocket();
+}
+
+bool ModbusLink::SendReadRegisters(const QString& startText, const QString& quantityText) {
+    qint64 start = 0;
+    qint64 quantity = 0;
+    if (!ConvertWhole(startText, INT32_MIN, INT32_MAX, &start) ||
+        !ConvertWhole(quantityText, INT16_MIN, INT16_MAX, &quantity)) {
+        return false;
+    }
+    if (form_.isConnected) {
+        SendModbusRequest(static_cast<int32_t>(start), static_cast<int16_t>(quantity), form_.nextTid);
+    } else {
+        prompter_.message(QString::fromLatin1(kCheckServerMessage));
+    }
+    return true;
+}
+
+void ModbusLink::SendModbusRequest(int32_t start, int16_t quantity, int32_t transactionId) {
+    const QByteArray adu = BuildReadRequest(start, quantity, transactionId);
+    if (form_.awaitingResponse) {
+        return;
+    }
+    form_.awaitingResponse = true;
+    Send(adu);
+}
+
+void ModbusLink::SendWriteRegister(int32_t reg, int32_t value) {
+    form_.writeTid = static_cast<uint16_t>(form_.writeTid + 1);
+    const QByteArray adu = BuildWriteRequest(form_.writeTid, reg, value);
+    form_.awaitingResponse = true;
+    Send(adu);
+}
+
+bool ModbusLink::Send(const QByteArray& adu) {
+    if (socket_.state() != QAbstractSocket::ConnectedState) {
+        SendFailed(kNotConnectedNumber, 30, QString::fromLatin1(kNotConnectedText));
+        return false;
+    }
+    if (socket_.write(adu) != adu.size()) {
+        SendFailed(ClassicSocketError(socket_.error()), 30, socket_.errorString());
+        return false;
+    }
+    socket_.flush();
+    responseTimer_.start();
+    return true;
+}
+
+void ModbusLink::SendFailed(int number, int step, const QString& description) {
+    log_.ErrorHandle(QString::number(number), QString::number(step), QStringLiteral("SendModbusRequest"),
+                     description);
+    form_.awaitingResponse = false;
+    ReconnectSocket();
+}
+
+void ModbusLink::ResponseTimerExpired() {
+    if (form_.awaitingResponse) {
+        HandleTimeout();
+    } else {
+        reader_.clear(); // a partial frame whose rest never came
+    }
+}
+
+void ModbusLink::HandleTimeout() {
+    log_.ErrorHandle(QStringLiteral("Timeout"), QStringLiteral("0"), QStringLiteral("HandleTimeout"),
+                     QString());
+    form_.awaitingResponse = false;
+    reader_.clear();
+    ReconnectSocket();
+}
+
+void ModbusLink::ReconnectSocket() {
+    // One attempt at a time: a reconnect already waiting or under way stands.
+    const auto state = socket_.state();
+    if (reconnectTimer_.isActive() || lastHost_.isEmpty() || state == QAbstractSocket::HostLookupState ||
+        state == QAbstractSocket::ConnectingState) {
+        return;
+    }
+    CloseSocket();
+    responseTimer_.stop();
+    reconnectTimer_.start(reconnectDelayMs_);
+    reconnectDelayMs_ = std::min(reconnectDelayMs_ * 2, kLastReconnectDelayMs);
+}
+
+void ModbusLink::ReconnectNow() {
+    errorState_ = false;
+    socket_.connectToHost(lastHost_, lastPort_);
+}

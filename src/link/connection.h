@@ -1,0 +1,86 @@
+#pragma once
+
+#include "link/dispatch.h"
+#include "link/frame_reader.h"
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QTcpSocket>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+
+struct Form;
+class StatusPane;
+class ErrorLog;
+class Prompter;
+class EventBoundary;
+
+extern const char* const kCheckServerMessage;
+
+// The one Modbus TCP connection: the "Connect" command, the socket's events, request sending
+// with its one-at-a-time lock and response time-out, reception and dispatch, paced reconnects.
+class ModbusLink : public QObject {
+    Q_OBJECT
+public:
+    ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& prompter, EventBoundary& boundary,
+               QObject* parent = nullptr);
+
+    void setDecoders(DecoderTable decoders) { decoders_ = std::move(decoders); }
+    void setResponseTimeoutMs(int ms) { responseTimer_.setInterval(ms); }
+    int responseTimeoutMs() const { return responseTimer_.interval(); }
+
+    // The shell's part of the connect and close events (Timer2, Timer1).
+    std::function<void()> onConnected;
+    std::function<void()> onClosed;
+
+    void connectcmd_Click();
+    // Converts the texts and sends a read when connected; false when nothing could be sent for
+    // a text that is not a number or out of range.
+    bool SendReadRegisters(const QString& startText, const QString& quantityText);
+    void SendModbusRequest(int32_t start, int16_t quantity, int32_t transactionId);
+    void SendWriteRegister(int32_t reg, int32_t value);
+    void HandleTimeout();
+    void ReconnectSocket();
+
+    // The socket state in the classic numbering (0 closed, 4 resolving, 6 connecting, 7 connected,
+    // 8 closing, 9 error).
+    int StateNumber() const;
+    int reconnectDelayMs() const { return reconnectDelayMs_; }
+    bool reconnectPending() const { return reconnectTimer_.isActive(); }
+    QTcpSocket& socket() { return socket_; }
+
+private:
+    void Winsock1_Connect();
+    void Winsock1_Close();
+    void Winsock1_DataArrival();
+    void Winsock1_Error(QAbstractSocket::SocketError error);
+    void ResponseTimerExpired();
+    void ReconnectNow();
+    bool Send(const QByteArray& adu);
+    void SendFailed(int number, int step, const QString& description);
+    void CloseSocket();
+
+    Form& form_;
+    StatusPane& status_;
+    ErrorLog& log_;
+    Prompter& prompter_;
+    EventBoundary& boundary_;
+    DecoderTable decoders_;
+    FrameReader reader_;
+    QTcpSocket socket_;
+    QTimer responseTimer_;
+    QTimer reconnectTimer_;
+    QString lastHost_;
+    quint16 lastPort_ = 502;
+    int reconnectDelayMs_ = 1000;
+    bool ownClose_ = false;
+    bool errorState_ = false;
+};
+
+// Classic socket error number for a Qt socket error (10061 refused, 10060 timed out ...).
+int ClassicSocketError(QAbstractSocket::SocketError error);
+
+// A text converted as the program always did: nearest whole number, halves to even, within
+// [min, max]; false for a text that is not a number or out of range.
+bool ConvertWhole(const QString& text, qint64 min, qint64 max, qint64* value);
