@@ -1,0 +1,95 @@
+#include "decode/block_a.h"
+
+#include "app/form.h"
+#include "decode/conversions.h"
+#include "decode/decode_context.h"
+#include "decode/register_listing.h"
+#include "decode/soc_log.h"
+#include "link/status_pane.h"
+#include "support/clock.h"
+#include "support/text_forms.h"
+
+QString VersionText(int32_t x) {
+    return QLatin1Char('V') + QString::number(x / 256) + QLatin1Char('.') + QString::number(x % 256);
+}
+
+namespace {
+
+constexpr int kWords = 96;
+
+// Two characters per word, high byte first; zero bytes kept like any other.
+QString WordText(const int32_t* words, int first, int count) {
+    QString text;
+    for (int i = first; i < first + count; ++i) {
+        text += QChar(static_cast<char16_t>(words[i] / 256));
+        text += QChar(static_cast<char16_t>(words[i] & 255));
+    }
+    return text;
+}
+
+// Magnitude split of a signed power: the negative part is charge, the rest discharge.
+void Split(int32_t v, QString& charge, QString& discharge) {
+    if (v < 0) {
+        charge = IntText(-static_cast<qint64>(v));
+        discharge = QStringLiteral("0");
+    } else {
+        charge = QStringLiteral("0");
+        discharge = IntText(v);
+    }
+}
+
+} // namespace
+
+void DecodeBlockA(DecodeContext& ctx, DeviceIdentity& identity, const QByteArray& data) {
+    Form& form = ctx.form;
+    // 1. Working array and a fresh listing.
+    int32_t w[kWords];
+    for (int i = 0; i < kWords; ++i) {
+        w[i] = RegisterWord(data, i);
+    }
+    form.RegisterDetailsText.clear();
+    AppendListing(form, data, 60000, kWords);
+
+    // 2. Identity, while the serial number field is empty.
+    if (form.SNum.isEmpty()) {
+        identity.SerialText = WordText(w, 0, 10);
+        identity.HardwareVersion = w[10];
+        identity.FirmwareText = WordText(w, 11, 15);
+        identity.ProtocolVersion = w[26];
+        identity.RatedPVPower = ToUInt32(w[27], w[28]);
+        identity.RatedBatteryPower = ToUInt32(w[29], w[30]);
+        identity.BatteryCapacityValue = ToUInt32(w[31], w[32]);
+        form.SNum = identity.SerialText;
+        form.HW = VersionText(identity.HardwareVersion);
+        form.FW = identity.FirmwareText;
+        form.Protocol = VersionText(identity.ProtocolVersion);
+        form.PVPower = IntText(identity.RatedPVPower);
+        form.BatteryPower = GroupedPattern(identity.RatedBatteryPower, QStringLiteral(" W"));
+        form.BatteryCapacity = GroupedPattern(identity.BatteryCapacityValue, QStringLiteral(" kWh"));
+    }
+
+    // 3.
+    form.BatterySize = IntText(ToUInt32(w[31], w[32]));
+
+    // 4. State of charge: a line only when it changed (an empty text counts as 0).
+    if (LeadingNumber(form.BatteryPercent) != static_cast<double>(w[95])) {
+        form.BatteryPercent = IntText(w[95]);
+        LogSoc(form, ctx.clock);
+    }
+
+    // 5.
+    const double level = (LeadingNumber(form.BatteryPercent) / 100.0) * LeadingNumber(form.BatterySize);
+    form.CurrentLevelKWh = DecimalText(level);
+    form.Capacity = GroupedPattern(level, QStringLiteral(" kWh"));
+
+    // 6, 7.
+    Split(ToInt32(w[71], w[72]), form.PVCharge, form.PVDischarge);
+    Split(ToInt32(w[73], w[74]), form.GridCharge, form.GridDischarge);
+
+    // 8. Each cycle starts the status pane afresh.
+    ctx.status.Replace(QStringLiteral("Polled 95 registers at ") + HostNow(ctx.clock.now()));
+    ctx.status.CaretToEnd();
+
+    // 9.
+    ctx.sendRead(QStringLiteral("60166"), QStringLiteral("24"));
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+struct DecodeContext;
+
+// What the identity step decoded last.
+struct DeviceIdentity {
+    QString SerialText;
+    int32_t HardwareVersion = 0;
+    QString FirmwareText;
+    int32_t ProtocolVersion = 0;
+    int32_t RatedPVPower = 0;
+    int32_t RatedBatteryPower = 0;
+    int32_t BatteryCapacityValue = 0;
+};
+
+// "V" high byte "." low byte: 258 reads V1.2.
+QString VersionText(int32_t x);
+
+// The 96 registers from 60000: identity (once), battery figures, state of charge, status pane,
+// then the read of 24 registers from 60166. A failure ends it at the failing step.
+void DecodeBlockA(DecodeContext& ctx, DeviceIdentity& identity, const QByteArray& data);

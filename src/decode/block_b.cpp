@@ -1,0 +1,55 @@
+#include "decode/block_b.h"
+
+#include "app/form.h"
+#include "decode/conversions.h"
+#include "decode/decode_context.h"
+#include "decode/register_listing.h"
+#include "energy/battery_file.h"
+#include "link/status_pane.h"
+#include "support/clock.h"
+#include "support/file_utils.h"
+#include "support/text_forms.h"
+
+namespace {
+
+constexpr int kWords = 24;
+
+QString Today(const QString& life, const QString& night) {
+    return DecimalText(LeadingNumber(life) - LeadingNumber(night));
+}
+
+} // namespace
+
+void DecodeBlockB(DecodeContext& ctx, const QByteArray& data) {
+    Form& form = ctx.form;
+    // 1.
+    int32_t r[kWords];
+    for (int i = 0; i < kWords; ++i) {
+        r[i] = RegisterWord(data, i);
+    }
+    AppendListing(form, data, 60166, kWords);
+
+    // 2. The grid pair stands discharge before charge.
+    form.PVChargeLife = DecimalText(ToUInt64(r[0], r[1], r[2], r[3]));
+    form.PVDischargeLife = DecimalText(ToUInt64(r[6], r[7], r[8], r[9]));
+    form.GridDischargeLife = DecimalText(ToUInt64(r[12], r[13], r[14], r[15]));
+    form.GridChargeLife = DecimalText(ToUInt64(r[18], r[19], r[20], r[21]));
+
+    // 3. Unclamped: a counter that went back gives a negative day.
+    form.PVChargeToday = Today(form.PVChargeLife, form.NightPVChargeLife);
+    form.PVDischargeToday = Today(form.PVDischargeLife, form.NightPVDischargeLife);
+    form.GridChargeToday = Today(form.GridChargeLife, form.NightGridChargeLife);
+    form.GridDischargeToday = Today(form.GridDischargeLife, form.NightGridDischargeLife);
+
+    // 4.
+    ctx.status.AppendStatusLine(QStringLiteral("Polled 24 registers at ") + HostNow(ctx.clock.now()));
+    ctx.status.CaretToEnd();
+
+    // 5, 6. Only a complete temporary file may replace the battery state file.
+    if (writebattery(form, ctx.clock, ctx.log)) {
+        BinaryCopyFile(ctx.log, form.BatteryToday + QStringLiteral(".tmp"), form.BatteryToday);
+    }
+
+    // 7.
+    writedetails(form);
+}

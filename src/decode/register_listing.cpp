@@ -1,0 +1,45 @@
+#include "decode/register_listing.h"
+
+#include "app/form.h"
+#include "decode/decode_context.h"
+#include "link/status_pane.h"
+#include "support/clock.h"
+#include "support/text_forms.h"
+
+#include <QSaveFile>
+
+void AppendListing(Form& form, const QByteArray& data, int firstRegister, int count) {
+    QString& text = form.RegisterDetailsText;
+    for (int i = 0; i < count; ++i) {
+        text += QString::number(firstRegister + i) + QLatin1Char(' ') +
+                QString::number(RegisterWord(data, i)) + CrLf();
+    }
+}
+
+void writedetails(const Form& form) {
+    if (form.RegisterDetails.isEmpty()) {
+        return;
+    }
+    QSaveFile file(form.RegisterDetails);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return;
+    }
+    file.write((form.RegisterDetailsText + CrLf()).toUtf8());
+    file.commit();
+}
+
+void DecodeOther(DecodeContext& ctx, const QByteArray& data, int32_t startAddress) {
+    Form& form = ctx.form;
+    const int n = static_cast<unsigned char>(data[8]) / 2;
+    // Hook for a one-register read aimed at a field; only when a field is named.
+    if (n >= 1 && form.CurrentTextbox != nullptr) {
+        const int32_t firstValue = RegisterWord(data, 0);
+        if (startAddress == form.ExpectedTid) {
+            *form.CurrentTextbox = QString::number(firstValue);
+            form.LastTargetValue = QString::number(firstValue);
+        }
+    }
+    ctx.status.AppendStatusLine(QStringLiteral("Polled ") + QString::number(n) +
+                                QStringLiteral(" registers at ") + HostNow(ctx.clock.now()));
+    ctx.status.CaretToEnd();
+}

@@ -1,0 +1,62 @@
+#include "energy/battery_file.h"
+
+#include "app/form.h"
+#include "support/clock.h"
+#include "support/error_log.h"
+#include "support/file_utils.h"
+#include "support/text_forms.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+QString BatteryFileText(const Form& form, const Clock& clock) {
+    const std::pair<const char*, const QString*> lines[] = {
+        {"BatterySize", &form.BatterySize},
+        {"PVCharge", &form.PVCharge},
+        {"GridCharge", &form.GridCharge},
+        {"PVChargeToday", &form.PVChargeToday},
+        {"GridChargeToday", &form.GridChargeToday},
+        {"PVChargeLife", &form.PVChargeLife},
+        {"GridChargeLife", &form.GridChargeLife},
+        {"PVDischarge", &form.PVDischarge},
+        {"GridDischarge", &form.GridDischarge},
+        {"PVDischargeToday", &form.PVDischargeToday},
+        {"GridDischargeToday", &form.GridDischargeToday},
+        {"PVDischargeLife", &form.PVDischargeLife},
+        {"GridDischargeLife", &form.GridDischargeLife},
+        {"BatteryPercent", &form.BatteryPercent},
+        {"CurrentLevelKWh", &form.CurrentLevelKWh},
+    };
+    QString text;
+    for (const auto& [key, value] : lines) {
+        text += QLatin1String(key) + QStringLiteral(" = ") + *value + CrLf();
+    }
+    const QDateTime now = clock.now();
+    text += QStringLiteral("Date = ") + HostDate(now) + QLatin1Char(' ') + HostTime(now) + CrLf();
+    return text;
+}
+
+bool writebattery(const Form& form, const Clock& clock, ErrorLog& log) {
+    const QString name = form.BatteryToday + QStringLiteral(".tmp");
+    const QByteArray bytes = BatteryFileText(form, clock).toUtf8();
+    QFile file(name);
+    int step = 20;
+    bool ok = !QFileInfo(name).isDir() && file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (ok) {
+        step = 30;
+        ok = file.write(bytes) == bytes.size();
+    }
+    if (ok) {
+        step = 40;
+        ok = file.flush();
+        file.close();
+        ok = ok && file.error() == QFileDevice::NoError;
+    }
+    if (!ok) {
+        const int number = step == 20 ? ClassicFileError(file, name) : 61;
+        log.ErrorHandle(QString::number(number), QString::number(step), QStringLiteral("writebattery"),
+                        QStringLiteral("Could not write ") + name + QStringLiteral("; ") + form.BatteryToday +
+                            QStringLiteral(" keeps its last content"));
+    }
+    return ok;
+}

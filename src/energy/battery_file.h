@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+struct Form;
+class Clock;
+class ErrorLog;
+
+// The 16 lines of the battery state file, each ended by CR LF.
+QString BatteryFileText(const Form& form, const Clock& clock);
+
+// Writes the battery state file under its name with ".tmp" appended. True only when the whole
+// file was written; otherwise one error-log entry says that the state file was left as it was.
+bool writebattery(const Form& form, const Clock& clock, ErrorLog& log);

@@ -1,0 +1,94 @@
+#include "energy/night.h"
+
+#include "app/form.h"
+#include "support/file_utils.h"
+#include "support/prompter.h"
+#include "support/text_forms.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+const char* const kNightFile = "BatteryNight.txt";
+const char* const kDailySummaryFile = "battery daily summary.log";
+
+namespace {
+
+// Lines of a text file, accepting CR LF and bare LF; false when it cannot be read.
+bool ReadLines(const QString& path, QStringList* lines) {
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return false;
+    }
+    QStringList result = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    if (!result.isEmpty() && result.last().isEmpty()) {
+        result.removeLast(); // the end of the last line, not a line of its own
+    }
+    for (QString& line : result) {
+        if (line.endsWith(QLatin1Char('\r'))) {
+            line.chop(1);
+        }
+    }
+    *lines = result;
+    return true;
+}
+
+} // namespace
+
+void readNight(Form& form) {
+    QStringList lines;
+    if (!ReadLines(FindFileIgnoringCase(QStringLiteral("batterynight.txt")), &lines)) {
+        return;
+    }
+    const std::pair<const char*, QString*> keys[] = {
+        {"PVChargeLife", &form.NightPVChargeLife},
+        {"PVDischargeLife", &form.NightPVDischargeLife},
+        {"GridChargeLife", &form.NightGridChargeLife},
+        {"GridDischargeLife", &form.NightGridDischargeLife},
+    };
+    for (const QString& line : lines) {
+        for (const auto& [key, variable] : keys) {
+            const QLatin1String k(key);
+            if (line.contains(k)) {
+                // The value follows the key, a blank, "=" and a blank.
+                *variable = line.mid(k.size() + 3);
+            }
+        }
+    }
+}
+
+void DaySave(const Form& form, Prompter& prompter) {
+    auto failed = [&prompter](const QString& description) {
+        prompter.message(
+            QStringLiteral("Error saving night file and log ") + description + CrLf() +
+            QStringLiteral("manually save the current Battery.txt file in as night and in the log"));
+    };
+    int number = 0;
+    QString description;
+    if (!ReplaceFileWithCopy(form.BatteryToday, QString::fromLatin1(kNightFile), &number, &description)) {
+        failed(description);
+        return;
+    }
+    QStringList lines;
+    if (!ReadLines(form.BatteryToday, &lines)) {
+        failed(ClassicErrorText(53));
+        return;
+    }
+    QString block = form.LastPollDate + QLatin1Char(' ') + form.LastPollTime + CrLf();
+    for (const QString& line : lines) {
+        block += line + CrLf();
+    }
+    block += CrLf();
+    QFile log(QString::fromLatin1(kDailySummaryFile));
+    if (QFileInfo(log.fileName()).isDir() || !log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        failed(ClassicErrorText(ClassicFileError(log, log.fileName())));
+        return;
+    }
+    const QByteArray bytes = block.toUtf8();
+    if (log.write(bytes) != bytes.size() || !log.flush()) {
+        failed(ClassicErrorText(61));
+    }
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+struct Form;
+class Prompter;
+
+extern const char* const kNightFile;
+extern const char* const kDailySummaryFile;
+
+// Loads the four night counters from the night snapshot, found whatever its letter case.
+// A missing file leaves them as they were.
+void readNight(Form& form);
+
+// Copies the battery state file to the night snapshot and appends it, under the last poll's
+// date and time, to the daily summary. The first failing step ends it with a message.
+void DaySave(const Form& form, Prompter& prompter);
