@@ -1,0 +1,73 @@
+#include "app/command_line.h"
+
+#include "support/text_forms.h"
+
+#include <QCommandLineParser>
+
+bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString* error, bool* exitNow,
+                      QString* output) {
+    *exitNow = false;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Modbus TCP client for a home battery and inverter installation."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Server TCP port (sets the Port field)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption connect(QStringLiteral("connect"),
+                                     QStringLiteral("Press \"Connect\" once start-up is done."));
+    const QCommandLineOption poll(QStringLiteral("poll"),
+                                  QStringLiteral("Put SECONDS in the poll rate and tick \"Poll\"."),
+                                  QStringLiteral("SECONDS"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Seconds to wait for a response (default 5)."),
+                                     QStringLiteral("SECONDS"), QStringLiteral("5"));
+    const QCommandLineOption headless(QStringLiteral("headless"),
+                                      QStringLiteral("No windows: prompts on standard error, status lines on "
+                                                     "standard output; runs until SIGINT or SIGTERM."));
+    parser.addOptions({port, connect, poll, timeout, headless});
+    parser.addPositionalArgument(QStringLiteral("IP"),
+                                 QStringLiteral("Server address (replaces the IP field)."),
+                                 QStringLiteral("[IP]"));
+
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(help)) {
+        *exitNow = true;
+        *output =
+            parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("ModbusClient"));
+        return true;
+    }
+    if (parser.isSet(version)) {
+        *exitNow = true;
+        *output = QStringLiteral("ModbusClient %1\n").arg(QString::fromLatin1(MODBUSCLIENT_VERSION_TEXT));
+        return true;
+    }
+
+    result->classic = parser.positionalArguments().join(QLatin1Char(' '));
+    if (parser.isSet(port)) {
+        bool ok = false;
+        const int value = parser.value(port).toInt(&ok);
+        if (!ok || value < 1 || value > 65535) {
+            *error = QStringLiteral("--port must be a whole number from 1 to 65535");
+            return false;
+        }
+        result->port = QString::number(value);
+    }
+    if (parser.isSet(poll)) {
+        // Checked by the "Poll" box itself, which refuses a bad rate with its message.
+        result->poll = parser.value(poll);
+    }
+    double seconds = 0;
+    if (!ParseNumber(parser.value(timeout), &seconds) || !(seconds >= 0.001) || seconds > 86400) {
+        *error = QStringLiteral("--timeout must be a number of seconds from 0.001 to 86400");
+        return false;
+    }
+    result->timeoutMs = static_cast<int>(RoundHalfEven(seconds * 1000.0));
+    result->connect = parser.isSet(connect);
+    result->headless = parser.isSet(headless);
+    return true;
+}

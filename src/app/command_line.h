@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for. The positional words, joined by single blanks, are the classic
+// command line that replaces the IP field.
+struct CommandLine {
+    QString classic;
+    QString port; // empty: the Port field stays as it is
+    QString poll; // empty: polling is not switched on
+    int timeoutMs = 5000;
+    bool connect = false;
+    bool headless = false;
+};
+
+// Parses the arguments (argv[0] first). Returns false with a one-line reason in *error for bad
+// input; *exitNow is set for --help and --version, whose text is in *output.
+bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString* error, bool* exitNow,
+                      QString* output);

@@ -1,0 +1,121 @@
+#include "app/command_line.h"
+#include "app/main_window.h"
+#include "app/message_box_prompter.h"
+#include "app/shell.h"
+#include "support/clock.h"
+#include "support/prompter.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int signalPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    // Only async-signal-safe work here; the event loop does the rest.
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[0], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the event loop cleanly, so the program exits 0.
+void QuitOnStopSignals(QCoreApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[1], &byte, 1);
+        app.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void PrintLine(const QString& line) {
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// The order of start-up: the window load, then what the options ask for.
+void Start(Shell& shell, const CommandLine& options, QWidget* window) {
+    shell.link().setResponseTimeoutMs(options.timeoutMs);
+    shell.Form_Load(options.classic);
+    if (!options.port.isEmpty()) {
+        shell.form().Port = options.port;
+    }
+    if (window != nullptr) {
+        window->show();
+    }
+    if (!options.poll.isEmpty()) {
+        shell.form().Pollrate = options.poll;
+        shell.Check1_Click(true);
+    }
+    if (options.connect) {
+        shell.connectcmd_Click();
+    }
+    Q_EMIT shell.changed();
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    // Parsed before the application object exists, so --help, --version and bad options work
+    // without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    CommandLine options;
+    QString error;
+    QString output;
+    bool exitNow = false;
+    if (!ParseCommandLine(arguments, &options, &error, &exitNow, &output)) {
+        std::fprintf(stderr, "ModbusClient: %s\nTry --help.\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+    if (exitNow) {
+        std::fputs(output.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+
+    const bool headless = options.headless;
+    std::unique_ptr<QCoreApplication> app;
+    if (headless) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("ModbusClient"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(MODBUSCLIENT_VERSION_TEXT));
+
+    SystemClock clock;
+    if (headless) {
+        StderrPrompter prompter;
+        Shell shell(clock, prompter);
+        shell.status().echo = PrintLine;
+        QuitOnStopSignals(*app);
+        Start(shell, options, nullptr);
+        const int code = app->exec();
+        shell.Form_Unload();
+        return code;
+    }
+
+    MessageBoxPrompter prompter;
+    Shell shell(clock, prompter);
+    MainWindow window(shell);
+    QuitOnStopSignals(*app);
+    Start(shell, options, &window);
+    return app->exec();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QWidget>
+
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class Shell;
+
+// The main window: a view of the shell's form. It shows the form after every event, writes the
+// operator's edits back into it and forwards clicks to the shell.
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit MainWindow(Shell& shell, QWidget* parent = nullptr);
+
+    // Shows the form again: texts, check box, list, picture, and the window size.
+    void refresh();
+
+    // Pixels for a length in twips on this screen (1440 twips per inch).
+    int twipsToPixels(int twips) const;
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Field {
+        QLineEdit* edit;
+        QString* text;
+    };
+
+    QLineEdit* addField(const char* name, QString* text, const char* description,
+                        const char* toolTip = nullptr);
+    QLabel* addLabel(const char* name, const char* caption, const char* description);
+    QPushButton* addButton(const char* name, const char* caption, const char* description);
+
+    Shell& shell_;
+    std::vector<Field> fields_;
+    QPlainTextEdit* txtStatus_ = nullptr;
+    QListWidget* lstRegisters_ = nullptr;
+    QComboBox* selType_ = nullptr;
+    QCheckBox* check1_ = nullptr;
+    QPushButton* stopStart_ = nullptr;
+    QLabel* image1_ = nullptr;
+    QLabel* versionlbl_ = nullptr;
+    QWidget* lower_ = nullptr;
+    int shownPicture_ = 0;
+    int shownHeight_ = 0;
+    int shownWidth_ = 0;
+};

@@ -1,0 +1,183 @@
+#include "app/shell.h"
+
+#include "app/settings.h"
+#include "decode/block_b.h"
+#include "decode/register_listing.h"
+#include "energy/night.h"
+#include "link/device_type.h"
+#include "support/clock.h"
+#include "support/file_utils.h"
+#include "support/prompter.h"
+#include "support/text_forms.h"
+
+const char* const kPollRateMessage = "Poll rate must be a number of seconds from 0.001 to 65.535";
+
+namespace {
+const char* const kNotConnected = "not connected";
+}
+
+Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
+    : QObject(parent), clock_(clock), prompter_(prompter), log_(clock, prompter), boundary_(log_),
+      status_(form_), link_(form_, status_, log_, prompter, boundary_, this),
+      decode_{form_, status_, clock, log_, [this](const QString& start, const QString& quantity) {
+                  return link_.SendReadRegisters(start, quantity);
+              }} {
+    boundary_.afterEvent = [this] { Q_EMIT changed(); };
+
+    DecoderTable decoders;
+    decoders.blockA = [this](const QByteArray& data) { DecodeBlockA(decode_, identity_, data); };
+    decoders.blockB = [this](const QByteArray& data) { DecodeBlockB(decode_, data); };
+    decoders.other = [this](const QByteArray& data, int32_t tid) { DecodeOther(decode_, data, tid); };
+    link_.setDecoders(decoders);
+    link_.onConnected = [this] {
+        timer2_.start();
+        Timer2_Timer();
+    };
+    link_.onClosed = [this] { timer1_.stop(); };
+
+    timer1_.setInterval(10000);
+    timer2_.setInterval(60000);
+    timer3_.setInterval(1000);
+    // Midnight is found by a one-second tick; a coarse timer could drift past it.
+    timer3_.setTimerType(Qt::PreciseTimer);
+    connect(&timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    connect(&timer2_, &QTimer::timeout, this, [this] { Timer2_Timer(); });
+    connect(&timer3_, &QTimer::timeout, this, [this] { Timer3_Timer(); });
+}
+
+void Shell::Form_Load(const QString& commandLine) {
+    boundary_.run(QStringLiteral("Form_Load"), [&] {
+        log_.AppName = QStringLiteral("ModbusClient");
+        form_.Versionlbl = QStringLiteral("V%1.%2.%3")
+                               .arg(MODBUSCLIENT_VERSION_MAJOR)
+                               .arg(MODBUSCLIENT_VERSION_MINOR)
+                               .arg(MODBUSCLIENT_VERSION_PATCH);
+        if (!FileExists(QString::fromLatin1(kSettingsFile))) {
+            form_.Height = kExpandedHeight;
+            form_.Width = kWindowWidth;
+        } else {
+            form_.Height = kCompactHeight;
+            form_.Width = kWindowWidth;
+            ReadSettings(form_, QString::fromLatin1(kSettingsFile));
+        }
+        if (!commandLine.isEmpty()) {
+            form_.IP = commandLine;
+        }
+        form_.Image1 = 101;
+        form_.isConnected = false;
+        form_.SelTypeIndex = 1;
+        ApplySelType(form_, form_.SelTypeEntries.at(1));
+        readNight(form_);
+        timer2_.start();
+    });
+}
+
+void Shell::Form_Unload() {
+    boundary_.run(QStringLiteral("Form_Unload"), [] {});
+}
+
+void Shell::connectcmd_Click() {
+    boundary_.run(QStringLiteral("connectcmd_Click"), [this] { link_.connectcmd_Click(); });
+}
+
+void Shell::Check1_Click(bool checked) {
+    boundary_.run(QStringLiteral("Check1_Click"), [this, checked] {
+        form_.Check1 = checked;
+        if (!checked) {
+            timer1_.stop();
+            return;
+        }
+        double seconds = 0;
+        const bool isNumber = ParseNumber(form_.Pollrate, &seconds);
+        const double ms = isNumber ? RoundHalfEven(seconds * 1000.0) : 0.0;
+        if (!isNumber || ms < 1 || ms > 65535) {
+            // Refused: the timer stays as it was, and so does the box.
+            form_.Check1 = timer1_.isActive();
+            prompter_.message(QString::fromLatin1(kPollRateMessage));
+            return;
+        }
+        timer1_.setInterval(static_cast<int>(ms));
+        timer1_.start();
+    });
+}
+
+void Shell::StopStart_Click() {
+    boundary_.run(QStringLiteral("StopStart_Click"), [this] {
+        form_.StopStart =
+            form_.StopStart == QLatin1String("Stop") ? QStringLiteral("Start") : QStringLiteral("Stop");
+    });
+}
+
+void Shell::SelType_Click(int index) {
+    boundary_.run(QStringLiteral("SelType_Click"), [this, index] {
+        if (index < 0 || index >= form_.SelTypeEntries.size()) {
+            return;
+        }
+        form_.SelTypeIndex = index;
+        ApplySelType(form_, form_.SelTypeEntries.at(index));
+    });
+}
+
+void Shell::Command1_Click() {
+    boundary_.run(QStringLiteral("Command1_Click"), [this] {
+        if (!form_.isConnected) {
+            prompter_.message(QString::fromLatin1(kNotConnected));
+            return;
+        }
+        if (!link_.SendReadRegisters(form_.Start, form_.Number)) {
+            prompter_.message(QStringLiteral("Reg and No must be numbers"));
+        }
+    });
+}
+
+void Shell::Form_DblClick() {
+    boundary_.run(QStringLiteral("Form_DblClick"), [this] {
+        form_.Height = form_.Height != kCompactHeight ? kCompactHeight : kExpandedHeight;
+        form_.Width = kWindowWidth;
+    });
+}
+
+void Shell::PollStep() {
+    const QDateTime now = clock_.now();
+    form_.LastPollDate = HostDate(now);
+    form_.LastPollTime = HostTime(now);
+    link_.SendReadRegisters(QStringLiteral("60000"), QStringLiteral("96"));
+    form_.Update = HostTime(clock_.now());
+}
+
+void Shell::Timer1_Timer() {
+    boundary_.run(QStringLiteral("Timer1_Timer"), [this] {
+        if (form_.StopStart != QLatin1String("Stop")) {
+            return;
+        }
+        PollStep();
+    });
+}
+
+void Shell::Timer2_Timer() {
+    boundary_.run(QStringLiteral("Timer2_Timer"), [this] {
+        form_.Height = kCompactHeight;
+        form_.Width = kWindowWidth;
+        if (form_.StopStart == QLatin1String("Stop") && !timer1_.isActive()) {
+            PollStep();
+        }
+        const QDateTime now = clock_.now();
+        if (now.time() >= QTime(23, 59, 0) && !timer3_.isActive()) {
+            timer3ArmedOn_ = now.date();
+            timer3_.start();
+        }
+    });
+}
+
+void Shell::Timer3_Timer() {
+    boundary_.run(QStringLiteral("Timer3_Timer"), [this] {
+        // The first tick at or after the midnight that follows the arming saves the day, so a
+        // late or coalesced tick cannot skip a night.
+        if (!timer3ArmedOn_.isValid() || clock_.now() < QDateTime(timer3ArmedOn_.addDays(1), QTime(0, 0))) {
+            return;
+        }
+        DaySave(form_, prompter_);
+        timer3_.stop();
+        readNight(form_);
+    });
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "app/form.h"
+#include "decode/block_a.h"
+#include "decode/decode_context.h"
+#include "link/connection.h"
+#include "link/status_pane.h"
+#include "support/error_log.h"
+#include "support/event_boundary.h"
+
+#include <QDate>
+#include <QObject>
+#include <QTimer>
+
+class Clock;
+class Prompter;
+
+extern const char* const kPollRateMessage;
+
+// The program without its windows: owns the form, the connection and the timers, and turns
+// every window, timer and socket event into the subsystem calls. Headless mode and tests run it
+// as it is; the main window is a view of its form.
+class Shell : public QObject {
+    Q_OBJECT
+public:
+    Shell(const Clock& clock, Prompter& prompter, QObject* parent = nullptr);
+
+    // Start-up: design-time values, the settings file, the command line, the register-map entry,
+    // the night snapshot.
+    void Form_Load(const QString& commandLine);
+    void Form_Unload();
+
+    // Operator commands.
+    void connectcmd_Click();
+    void Check1_Click(bool checked);
+    void StopStart_Click();
+    void SelType_Click(int index);
+    void Command1_Click();
+    void Form_DblClick();
+
+    // Timer ticks, also run directly by tests.
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+
+    Form& form() { return form_; }
+    ModbusLink& link() { return link_; }
+    ErrorLog& log() { return log_; }
+    StatusPane& status() { return status_; }
+    QTimer& timer1() { return timer1_; }
+    QTimer& timer2() { return timer2_; }
+    QTimer& timer3() { return timer3_; }
+
+Q_SIGNALS:
+    // After every event: the view shows the form again.
+    void changed();
+
+private:
+    void PollStep();
+
+    const Clock& clock_;
+    Prompter& prompter_;
+    Form form_;
+    ErrorLog log_;
+    EventBoundary boundary_;
+    StatusPane status_;
+    ModbusLink link_;
+    DeviceIdentity identity_;
+    DecodeContext decode_;
+    QTimer timer1_;
+    QTimer timer2_;
+    QTimer timer3_;
+    QDate timer3ArmedOn_;
+};
