@@ -13,6 +13,6 @@ void MessageBoxPrompter::message(const QString& text) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     open_.insert(text);
-    QObject::connect(box, &QObject::destroyed, [this, text] { open_.remove(text); });
+    QObject::connect(box, &QObject::destroyed, &context_, [this, text] { open_.remove(text); });
     box->open();
 }

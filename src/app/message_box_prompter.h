@@ -2,6 +2,7 @@
 
 #include "support/prompter.h"
 
+#include <QObject>
 #include <QPointer>
 #include <QSet>
 
@@ -18,4 +19,6 @@ public:
 private:
     QPointer<QWidget> parent_;
     QSet<QString> open_;
+    // Receiver of the boxes' signals, so that a box closing after the prompter is gone is harmless.
+    QObject context_;
 };

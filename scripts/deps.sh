@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs the Debian packages the build needs, when any is missing. Sourced by ./run and ./test.
+# Usage: deps.sh [with-tests]
+set -e
+packages="cmake ninja-build g++ qt6-base-dev libgl-dev"
+if [ "$1" = "with-tests" ]; then
+    packages="$packages libgtest-dev googletest"
+fi
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+if [ -n "$missing" ]; then
+    echo "Installing:$missing" >&2
+    if [ "$(id -u)" -eq 0 ]; then
+        SUDO=""
+    elif command -v sudo >/dev/null 2>&1; then
+        SUDO="sudo"
+    else
+        echo "Missing packages:$missing; install them as root (apt-get install$missing)" >&2
+        exit 1
+    fi
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2
+    # shellcheck disable=SC2086
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing >&2
+fi

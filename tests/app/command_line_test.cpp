@@ -1,0 +1,46 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+bool Parse(const QStringList& words, CommandLine* result, QString* error = nullptr) {
+    QString ignoredError;
+    QString output;
+    bool exitNow = false;
+    return ParseCommandLine(QStringList{QStringLiteral("ModbusClient")} + words, result,
+                            error != nullptr ? error : &ignoredError, &exitNow, &output);
+}
+} // namespace
+
+TEST(CommandLine, PositionalWordsJoinIntoTheClassicLineAndOptionsAreRead) {
+    CommandLine c;
+    ASSERT_TRUE(Parse({"--port", "1502", "10.0.0.7", "extra", "--connect", "--poll", "2.5", "--timeout", "0.25"},
+                      &c));
+    EXPECT_EQ(c.classic, QStringLiteral("10.0.0.7 extra"));
+    EXPECT_EQ(c.port, QStringLiteral("1502"));
+    EXPECT_EQ(c.poll, QStringLiteral("2.5"));
+    EXPECT_EQ(c.timeoutMs, 250);
+    EXPECT_TRUE(c.connect);
+    EXPECT_FALSE(c.headless);
+
+    CommandLine none;
+    ASSERT_TRUE(Parse({}, &none));
+    EXPECT_TRUE(none.classic.isEmpty());
+    EXPECT_TRUE(none.port.isEmpty());
+    EXPECT_TRUE(none.poll.isEmpty());
+    EXPECT_EQ(none.timeoutMs, 5000);
+    EXPECT_FALSE(none.connect);
+}
+
+TEST(CommandLine, BadValuesAreRefusedWithAReason) {
+    CommandLine c;
+    QString error;
+    for (const char* port : {"0", "65536", "abc", "-1"}) {
+        EXPECT_FALSE(Parse({"--port", port}, &c, &error)) << port;
+        EXPECT_TRUE(error.contains(QStringLiteral("--port"))) << error.toStdString();
+    }
+    EXPECT_FALSE(Parse({"--timeout", "0"}, &c, &error));
+    EXPECT_FALSE(Parse({"--timeout", "soon"}, &c, &error));
+    EXPECT_FALSE(Parse({"--no-such-option"}, &c, &error));
+    EXPECT_TRUE(Parse({"--port", "65535"}, &c));
+}

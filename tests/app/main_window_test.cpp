@@ -1,0 +1,110 @@
+#include "app/main_window.h"
+#include "app/message_box_prompter.h"
+#include "app/shell.h"
+#include "common/test_support.h"
+#include "support/clock.h"
+#include "support/prompter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+class MainWindowTest : public InTempDir {
+protected:
+    SettableClock clock{QDateTime(QDate(2026, 3, 14), QTime(12, 0, 0))};
+    RecordingPrompter prompter;
+};
+} // namespace
+
+TEST_F(MainWindowTest, EveryControlCanBeFoundByItsName) {
+    Shell shell(clock, prompter);
+    shell.Form_Load(QString());
+    MainWindow window(shell);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Modbus TCP Client"));
+    const char* names[] = {"IP",        "Port",         "Pollrate",    "Start",           "Number",
+                           "ChargeRate", "BatterySoC",  "BatteryToday", "RegisterDetails", "WinState",
+                           "BatteryCapacity", "Protocol", "BatteryPower", "PVPower",       "Capacity",
+                           "Update",    "SNum",         "HW",          "FW",              "txtStatus",
+                           "lstRegisters", "SelType",   "StopStart",   "showcmd",         "ForceChargecmd",
+                           "connectcmd", "Command1",    "Check1",      "Image1",          "Versionlbl",
+                           "BatterySoCView", "BatteryFileView", "RegistersView", "Label1", "Label2",
+                           "Label3",    "Label4",       "Label5",      "Label6",          "Label7",
+                           "Label8",    "Label9",       "Label10",     "Label13",         "Label15"};
+    for (const char* name : names) {
+        auto* w = window.findChild<QWidget*>(QString::fromLatin1(name));
+        ASSERT_NE(w, nullptr) << name;
+        EXPECT_EQ(w->accessibleName(), QString::fromLatin1(name));
+        EXPECT_FALSE(w->accessibleDescription().isEmpty()) << name;
+    }
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Start"))->toolTip(), QStringLiteral("Starting register"));
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Number"))->toolTip(),
+              QStringLiteral("Number of registers"));
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Image1"))->toolTip(), QStringLiteral("Connected state"));
+    EXPECT_EQ(window.findChild<QPushButton*>(QStringLiteral("connectcmd"))->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Versionlbl"))->text(), shell.form().Versionlbl);
+    EXPECT_EQ(window.findChild<QComboBox*>(QStringLiteral("SelType"))->currentText(), QStringLiteral("Manual-T"));
+}
+
+TEST_F(MainWindowTest, ViewFollowsTheFormAndEditsGoBack) {
+    Shell shell(clock, prompter);
+    shell.Form_Load(QString());
+    MainWindow window(shell);
+    window.show();
+    auto* ip = window.findChild<QLineEdit*>(QStringLiteral("IP"));
+    auto* soc = window.findChild<QLineEdit*>(QStringLiteral("BatterySoC"));
+
+    // Without a settings file the window is tall and shows the file names.
+    EXPECT_TRUE(soc->isVisible());
+    EXPECT_EQ(window.height(), window.twipsToPixels(kExpandedHeight));
+    EXPECT_EQ(window.width(), window.twipsToPixels(kWindowWidth));
+    QTest::mouseDClick(&window, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+    EXPECT_EQ(shell.form().Height, kCompactHeight);
+    EXPECT_FALSE(soc->isVisible());
+    EXPECT_EQ(window.height(), window.twipsToPixels(kCompactHeight));
+
+    ip->clear();
+    QTest::keyClicks(ip, QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(shell.form().IP, QStringLiteral("10.0.0.5"));
+
+    shell.form().SNum = QStringLiteral("SN42");
+    shell.status().AppendStatusLine(QStringLiteral("hello"));
+    Q_EMIT shell.changed();
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("SNum"))->text(), QStringLiteral("SN42"));
+    EXPECT_TRUE(window.findChild<QPlainTextEdit*>(QStringLiteral("txtStatus"))->toPlainText().contains(
+        QStringLiteral("hello")));
+
+    // The "Poll" box goes through the shell, which may refuse it.
+    shell.form().Pollrate = QStringLiteral("x");
+    auto* check = window.findChild<QCheckBox*>(QStringLiteral("Check1"));
+    QTest::mouseClick(check, Qt::LeftButton);
+    EXPECT_FALSE(check->isChecked());
+    EXPECT_FALSE(shell.timer1().isActive());
+    EXPECT_EQ(prompter.messages.size(), 1);
+
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("StopStart")), Qt::LeftButton);
+    EXPECT_EQ(window.findChild<QPushButton*>(QStringLiteral("StopStart"))->text(), QStringLiteral("Start"));
+}
+
+TEST_F(MainWindowTest, MessageBoxesDoNotPileUpOrBlock) {
+    MessageBoxPrompter boxes;
+    boxes.message(QStringLiteral("check the server"));
+    boxes.message(QStringLiteral("check the server"));
+    EXPECT_EQ(boxes.openCount(), 1);
+    boxes.message(QStringLiteral("not connected"));
+    EXPECT_EQ(boxes.openCount(), 2);
+    const auto open = QApplication::topLevelWidgets();
+    for (QWidget* w : open) {
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            box->accept();
+        }
+    }
+    EXPECT_TRUE(WaitUntil([&] { return boxes.openCount() == 0; }));
+    boxes.message(QStringLiteral("check the server"));
+    EXPECT_EQ(boxes.openCount(), 1);
+}

@@ -1,0 +1,145 @@
+#include "app/shell.h"
+#include "common/test_support.h"
+#include "support/clock.h"
+#include "support/prompter.h"
+
+#include <QTimer>
+
+namespace {
+class ShellTest : public InTempDir {
+protected:
+    SettableClock clock{QDateTime(QDate(2026, 3, 14), QTime(12, 0, 0))};
+    RecordingPrompter prompter;
+};
+} // namespace
+
+TEST_F(ShellTest, StartUpWithoutSettingsKeepsDesignValuesAndTheTallWindow) {
+    Shell shell(clock, prompter);
+    shell.Form_Load(QString());
+    const Form& f = shell.form();
+    EXPECT_EQ(f.Height, kExpandedHeight);
+    EXPECT_EQ(f.Width, kWindowWidth);
+    EXPECT_EQ(f.IP, QStringLiteral("192.168.1.50"));
+    EXPECT_EQ(f.BatteryToday, QStringLiteral("Battery.txt"));
+    EXPECT_EQ(f.BatterySoC, QStringLiteral("BatterySoC.log"));
+    EXPECT_EQ(f.Versionlbl, QStringLiteral("V%1").arg(QString::fromLatin1(MODBUSCLIENT_VERSION_TEXT)));
+    EXPECT_EQ(f.Image1, 101);
+    EXPECT_FALSE(f.isConnected);
+    EXPECT_EQ(f.SelTypeIndex, 1);
+    EXPECT_EQ(f.DeviceMode, QStringLiteral("Manual-T"));
+    EXPECT_EQ(f.ManualDeviceType, QStringLiteral("Talvex"));
+    EXPECT_TRUE(shell.timer2().isActive());
+    EXPECT_FALSE(shell.timer1().isActive());
+    EXPECT_TRUE(prompter.messages.isEmpty());
+}
+
+TEST_F(ShellTest, SettingsFileLinesFillTheirFields) {
+    struct Case {
+        QByteArray file;
+        QString commandLine;
+        QString ip, today, registers, soc;
+    };
+    const QString designIp = QStringLiteral("192.168.1.50");
+    const Case cases[] = {
+        // Four lines, CR LF, taken whole without trimming.
+        {"10.1.1.9\r\n day.txt\r\nregs.txt\r\nsoc.log\r\nignored\r\n", QString(), "10.1.1.9", " day.txt", "regs.txt",
+         "soc.log"},
+        // One line only.
+        {"10.1.1.9\n", QString(), "10.1.1.9", "Battery.txt", "", "BatterySoC.log"},
+        // Empty first and second lines keep the design values; an empty fourth empties the field.
+        {"\n\nregs.txt\n\n", QString(), designIp, "Battery.txt", "regs.txt", ""},
+        // The command line wins over line 1.
+        {"10.1.1.9\n", QStringLiteral("172.16.0.2 extra"), "172.16.0.2 extra", "Battery.txt", "", "BatterySoC.log"},
+        // An empty file.
+        {"", QString(), designIp, "Battery.txt", "", "BatterySoC.log"},
+    };
+    for (const Case& c : cases) {
+        WriteAll(QStringLiteral("ModbusClient.ini"), c.file);
+        Shell shell(clock, prompter);
+        shell.Form_Load(c.commandLine);
+        const Form& f = shell.form();
+        SCOPED_TRACE(c.file.toStdString());
+        EXPECT_EQ(f.Height, kCompactHeight);
+        EXPECT_EQ(f.IP, c.ip);
+        EXPECT_EQ(f.BatteryToday, c.today);
+        EXPECT_EQ(f.RegisterDetails, c.registers);
+        EXPECT_EQ(f.BatterySoC, c.soc);
+    }
+    // A folder of that name is no settings file.
+    QFile::remove(QStringLiteral("ModbusClient.ini"));
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("ModbusClient.ini")));
+    Shell shell(clock, prompter);
+    shell.Form_Load(QString());
+    EXPECT_EQ(shell.form().Height, kExpandedHeight);
+}
+
+TEST_F(ShellTest, PollBoxRefusesABadRateAndKeepsTheTimerAsItWas) {
+    Shell shell(clock, prompter);
+    shell.Form_Load(QString());
+    Form& f = shell.form();
+
+    f.Pollrate = QStringLiteral("abc");
+    shell.Check1_Click(true);
+    EXPECT_FALSE(shell.timer1().isActive());
+    EXPECT_FALSE(f.Check1);
+    ASSERT_EQ(prompter.messages.size(), 1);
+    EXPECT_EQ(prompter.messages[0], QString::fromLatin1(kPollRateMessage));
+
+    f.Pollrate = QStringLiteral("2.5");
+    shell.Check1_Click(true);
+    EXPECT_TRUE(shell.timer1().isActive());
+    EXPECT_EQ(shell.timer1().interval(), 2500);
+    EXPECT_TRUE(f.Check1);
+
+    // Running at 2.5 s, a refused rate leaves it running at 2.5 s.
+    for (const char* bad : {"0", "0.0004", "65.536", "-1", ""}) {
+        f.Pollrate = QString::fromLatin1(bad);
+        shell.Check1_Click(true);
+        EXPECT_TRUE(shell.timer1().isActive()) << bad;
+        EXPECT_EQ(shell.timer1().interval(), 2500) << bad;
+        EXPECT_TRUE(f.Check1) << bad;
+    }
+    EXPECT_EQ(prompter.messages.size(), 6);
+
+    f.Pollrate = QStringLiteral("65.535");
+    shell.Check1_Click(true);
+    EXPECT_EQ(shell.timer1().interval(), 65535);
+    f.Pollrate = QStringLiteral("0.001");
+    shell.Check1_Click(true);
+    EXPECT_EQ(shell.timer1().interval(), 1);
+
+    shell.Check1_Click(false);
+    EXPECT_FALSE(shell.timer1().isActive());
+    EXPECT_FALSE(f.Check1);
+}
+
+TEST_F(ShellTest, OperatorCommandsWithoutAConnection) {
+    Shell shell(clock, prompter);
+    shell.Form_Load(QString());
+    Form& f = shell.form();
+
+    shell.StopStart_Click();
+    EXPECT_EQ(f.StopStart, QStringLiteral("Start"));
+    shell.StopStart_Click();
+    EXPECT_EQ(f.StopStart, QStringLiteral("Stop"));
+
+    shell.SelType_Click(0);
+    EXPECT_EQ(f.SelTypeIndex, 0);
+    EXPECT_EQ(f.DeviceMode, QStringLiteral("Auto"));
+    shell.SelType_Click(7); // no such entry: nothing changes
+    EXPECT_EQ(f.SelTypeIndex, 0);
+
+    // "Get" and the minute poll send nothing while disconnected and do not lock the link.
+    shell.Command1_Click();
+    shell.Timer2_Timer();
+    EXPECT_FALSE(f.awaitingResponse);
+    EXPECT_EQ(prompter.messages,
+              QStringList({QStringLiteral("not connected"), QString::fromLatin1(kCheckServerMessage)}));
+    EXPECT_EQ(f.Height, kCompactHeight);
+    EXPECT_EQ(f.Update, QStringLiteral("12:00:00"));
+
+    shell.Form_DblClick();
+    EXPECT_EQ(f.Height, kExpandedHeight);
+    shell.Form_DblClick();
+    EXPECT_EQ(f.Height, kCompactHeight);
+}
