@@ -16,7 +16,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 constexpr int kTwipsPerInch = 1440;
@@ -189,12 +192,21 @@ void MainWindow::refresh() {
         // Only changed texts are set, so the caret of a field being typed in stays put.
         if (field.edit->text() != *field.text) {
             field.edit->setText(*field.text);
+            // A text longer than its box shows its beginning, as the serial and firmware should.
+            if (!field.edit->hasFocus()) {
+                field.edit->setCursorPosition(0);
+            }
         }
     }
-    if (txtStatus_->toPlainText() != f.txtStatus) {
-        txtStatus_->setPlainText(f.txtStatus);
+    // The pane keeps CR LF line ends in the form; the editor holds one character per line end.
+    const QString crLf = QStringLiteral("\r\n");
+    const QString shown = QString(f.txtStatus).replace(crLf, QStringLiteral("\n"));
+    if (txtStatus_->toPlainText() != shown) {
+        txtStatus_->setPlainText(shown);
+        const QString beforeCaret = f.txtStatus.left(f.txtStatusSelStart);
+        const int caret = static_cast<int>(beforeCaret.size() - beforeCaret.count(crLf));
         QTextCursor cursor = txtStatus_->textCursor();
-        cursor.setPosition(std::min(f.txtStatusSelStart, static_cast<int>(f.txtStatus.size())));
+        cursor.setPosition(std::clamp(caret, 0, txtStatus_->document()->characterCount() - 1));
         txtStatus_->setTextCursor(cursor);
         txtStatus_->ensureCursorVisible();
     }

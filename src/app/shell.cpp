@@ -178,6 +178,7 @@ void Shell::Timer3_Timer() {
         }
         DaySave(form_, prompter_);
         timer3_.stop();
+        timer3ArmedOn_ = QDate(); // one save per arming, whatever ticks were already queued
         readNight(form_);
     });
 }

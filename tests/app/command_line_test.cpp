@@ -14,8 +14,8 @@ bool Parse(const QStringList& words, CommandLine* result, QString* error = nullp
 
 TEST(CommandLine, PositionalWordsJoinIntoTheClassicLineAndOptionsAreRead) {
     CommandLine c;
-    ASSERT_TRUE(Parse({"--port", "1502", "10.0.0.7", "extra", "--connect", "--poll", "2.5", "--timeout", "0.25"},
-                      &c));
+    ASSERT_TRUE(Parse(
+        {"--port", "1502", "10.0.0.7", "extra", "--connect", "--poll", "2.5", "--timeout", "0.25"}, &c));
     EXPECT_EQ(c.classic, QStringLiteral("10.0.0.7 extra"));
     EXPECT_EQ(c.port, QStringLiteral("1502"));
     EXPECT_EQ(c.poll, QStringLiteral("2.5"));

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextCursor>
 
 namespace {
 class MainWindowTest : public InTempDir {
@@ -27,28 +28,30 @@ TEST_F(MainWindowTest, EveryControlCanBeFoundByItsName) {
     shell.Form_Load(QString());
     MainWindow window(shell);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Modbus TCP Client"));
-    const char* names[] = {"IP",        "Port",         "Pollrate",    "Start",           "Number",
-                           "ChargeRate", "BatterySoC",  "BatteryToday", "RegisterDetails", "WinState",
-                           "BatteryCapacity", "Protocol", "BatteryPower", "PVPower",       "Capacity",
-                           "Update",    "SNum",         "HW",          "FW",              "txtStatus",
-                           "lstRegisters", "SelType",   "StopStart",   "showcmd",         "ForceChargecmd",
-                           "connectcmd", "Command1",    "Check1",      "Image1",          "Versionlbl",
-                           "BatterySoCView", "BatteryFileView", "RegistersView", "Label1", "Label2",
-                           "Label3",    "Label4",       "Label5",      "Label6",          "Label7",
-                           "Label8",    "Label9",       "Label10",     "Label13",         "Label15"};
-    for (const char* name : names) {
-        auto* w = window.findChild<QWidget*>(QString::fromLatin1(name));
-        ASSERT_NE(w, nullptr) << name;
-        EXPECT_EQ(w->accessibleName(), QString::fromLatin1(name));
-        EXPECT_FALSE(w->accessibleDescription().isEmpty()) << name;
+    const QStringList names =
+        QStringLiteral("IP Port Pollrate Start Number ChargeRate BatterySoC BatteryToday RegisterDetails "
+                       "WinState BatteryCapacity Protocol BatteryPower PVPower Capacity Update SNum HW FW "
+                       "txtStatus lstRegisters SelType StopStart showcmd ForceChargecmd connectcmd Command1 "
+                       "Check1 Image1 Versionlbl BatterySoCView BatteryFileView RegistersView Label1 Label2 "
+                       "Label3 Label4 Label5 Label6 Label7 Label8 Label9 Label10 Label13 Label15")
+            .split(QLatin1Char(' '));
+    for (const QString& name : names) {
+        auto* w = window.findChild<QWidget*>(name);
+        ASSERT_NE(w, nullptr) << name.toStdString();
+        EXPECT_EQ(w->accessibleName(), name);
+        EXPECT_FALSE(w->accessibleDescription().isEmpty()) << name.toStdString();
     }
-    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Start"))->toolTip(), QStringLiteral("Starting register"));
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Start"))->toolTip(),
+              QStringLiteral("Starting register"));
     EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Number"))->toolTip(),
               QStringLiteral("Number of registers"));
-    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Image1"))->toolTip(), QStringLiteral("Connected state"));
-    EXPECT_EQ(window.findChild<QPushButton*>(QStringLiteral("connectcmd"))->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Image1"))->toolTip(),
+              QStringLiteral("Connected state"));
+    EXPECT_EQ(window.findChild<QPushButton*>(QStringLiteral("connectcmd"))->text(),
+              QStringLiteral("Connect"));
     EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Versionlbl"))->text(), shell.form().Versionlbl);
-    EXPECT_EQ(window.findChild<QComboBox*>(QStringLiteral("SelType"))->currentText(), QStringLiteral("Manual-T"));
+    EXPECT_EQ(window.findChild<QComboBox*>(QStringLiteral("SelType"))->currentText(),
+              QStringLiteral("Manual-T"));
 }
 
 TEST_F(MainWindowTest, ViewFollowsTheFormAndEditsGoBack) {
@@ -76,8 +79,21 @@ TEST_F(MainWindowTest, ViewFollowsTheFormAndEditsGoBack) {
     shell.status().AppendStatusLine(QStringLiteral("hello"));
     Q_EMIT shell.changed();
     EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("SNum"))->text(), QStringLiteral("SN42"));
-    EXPECT_TRUE(window.findChild<QPlainTextEdit*>(QStringLiteral("txtStatus"))->toPlainText().contains(
-        QStringLiteral("hello")));
+    EXPECT_TRUE(window.findChild<QPlainTextEdit*>(QStringLiteral("txtStatus"))
+                    ->toPlainText()
+                    .contains(QStringLiteral("hello")));
+
+    // CR LF line ends count twice in the form and once in the pane: the caret at the form's end
+    // is the pane's end, and an unchanged pane is not set again (that would jump its scroll bar).
+    auto* pane = window.findChild<QPlainTextEdit*>(QStringLiteral("txtStatus"));
+    shell.form().txtStatus = QStringLiteral("one\r\ntwo\r\n");
+    shell.status().CaretToEnd();
+    Q_EMIT shell.changed();
+    EXPECT_EQ(pane->toPlainText(), QStringLiteral("one\ntwo\n"));
+    EXPECT_EQ(pane->textCursor().position(), 8);
+    pane->moveCursor(QTextCursor::Start);
+    Q_EMIT shell.changed();
+    EXPECT_EQ(pane->textCursor().position(), 0);
 
     // The "Poll" box goes through the shell, which may refuse it.
     shell.form().Pollrate = QStringLiteral("x");

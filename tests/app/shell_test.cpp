@@ -42,14 +42,15 @@ TEST_F(ShellTest, SettingsFileLinesFillTheirFields) {
     const QString designIp = QStringLiteral("192.168.1.50");
     const Case cases[] = {
         // Four lines, CR LF, taken whole without trimming.
-        {"10.1.1.9\r\n day.txt\r\nregs.txt\r\nsoc.log\r\nignored\r\n", QString(), "10.1.1.9", " day.txt", "regs.txt",
-         "soc.log"},
+        {"10.1.1.9\r\n day.txt\r\nregs.txt\r\nsoc.log\r\nignored\r\n", QString(), "10.1.1.9", " day.txt",
+         "regs.txt", "soc.log"},
         // One line only.
         {"10.1.1.9\n", QString(), "10.1.1.9", "Battery.txt", "", "BatterySoC.log"},
         // Empty first and second lines keep the design values; an empty fourth empties the field.
         {"\n\nregs.txt\n\n", QString(), designIp, "Battery.txt", "regs.txt", ""},
         // The command line wins over line 1.
-        {"10.1.1.9\n", QStringLiteral("172.16.0.2 extra"), "172.16.0.2 extra", "Battery.txt", "", "BatterySoC.log"},
+        {"10.1.1.9\n", QStringLiteral("172.16.0.2 extra"), "172.16.0.2 extra", "Battery.txt", "",
+         "BatterySoC.log"},
         // An empty file.
         {"", QString(), designIp, "Battery.txt", "", "BatterySoC.log"},
     };
