@@ -94,6 +94,10 @@ ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& 
             [this] { boundary_.run(QStringLiteral("ReconnectSocket"), [this] { ReconnectNow(); }); });
 }
 
+ModbusLink::~ModbusLink() {
+    QObject::disconnect(&socket_, nullptr, this, nullptr);
+}
+
 int ModbusLink::StateNumber() const {
     switch (socket_.state()) {
     case QAbstractSocket::UnconnectedState:

@@ -25,6 +25,8 @@ class ModbusLink : public QObject {
 public:
     ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& prompter, EventBoundary& boundary,
                QObject* parent = nullptr);
+    // The socket closes as the program ends; that is no event of the program's any more.
+    ~ModbusLink() override;
 
     void setDecoders(DecoderTable decoders) { decoders_ = std::move(decoders); }
     void setResponseTimeoutMs(int ms) { responseTimer_.setInterval(ms); }
