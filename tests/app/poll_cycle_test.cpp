@@ -101,18 +101,3 @@ TEST_F(PollCycleTest, OneCycleOnConnectWritesEveryFileFromTheServersRegisters) {
     EXPECT_EQ(CrLfLines(QStringLiteral("regs.txt")).size(), 121);
     EXPECT_FALSE(QFile::exists(QStringLiteral("ModbusClient errors.log")));
 }
-
-TEST_F(PollCycleTest, AFolderInPlaceOfTheTemporaryFileKeepsTheLastBatteryFile) {
-    const QByteArray good = "BatterySize = 10\r\n";
-    WriteAll(QStringLiteral("Battery.txt"), good);
-    ASSERT_TRUE(QDir().mkdir(QStringLiteral("Battery.txt.tmp")));
-    Shell shell(clock, prompter);
-    Start(shell);
-
-    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(QStringLiteral("ModbusClient errors.log")); }));
-    ASSERT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse && server.requests.size() >= 2; }));
-    EXPECT_EQ(ReadAll(QStringLiteral("Battery.txt")), good);
-    const QString log = QString::fromUtf8(ReadAll(QStringLiteral("ModbusClient errors.log")));
-    EXPECT_EQ(log.count(QStringLiteral("\r\n\r\n")), 1) << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("writebattery"))) << log.toStdString();
-}
