@@ -79,6 +79,8 @@ TEST_F(MainWindowTest, ViewFollowsTheFormAndEditsGoBack) {
     shell.status().AppendStatusLine(QStringLiteral("hello"));
     Q_EMIT shell.changed();
     EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("SNum"))->text(), QStringLiteral("SN42"));
+    // A decoded text shows from its start, however long.
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("SNum"))->cursorPosition(), 0);
     EXPECT_TRUE(window.findChild<QPlainTextEdit*>(QStringLiteral("txtStatus"))
                     ->toPlainText()
                     .contains(QStringLiteral("hello")));
