@@ -29,12 +29,13 @@ protected:
     // The clock's "now" in the test locale's short date and long time.
     static QString Now() { return QStringLiteral("07/12/2026 21:04:05"); }
 
-    // Entries in the error log: each ends with CR LF CR LF.
+    // The identity fields in the order of the window.
     QStringList Identity() const {
         return {form.SNum,           form.HW, form.FW, form.Protocol, form.PVPower, form.BatteryPower,
                 form.BatteryCapacity};
     }
 
+    // Entries in the error log: each ends with CR LF CR LF.
     static int LogEntries() {
         return static_cast<int>(ReadAll(QStringLiteral("ModbusClient errors.log")).count("\r\n\r\n"));
     }
