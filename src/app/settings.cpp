@@ -1,6 +1,6 @@
 #include "app/settings.h"
 
-#include "app/form.h"
+#include "model/form.h"
 
 #include <QFile>
 

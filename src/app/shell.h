@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/form.h"
+#include "model/form.h"
 #include "decode/block_a.h"
 #include "decode/decode_context.h"
 #include "link/connection.h"

@@ -1,6 +1,6 @@
 #include "decode/block_a.h"
 
-#include "app/form.h"
+#include "model/form.h"
 #include "decode/conversions.h"
 #include "decode/decode_context.h"
 #include "decode/register_listing.h"

@@ -1,6 +1,6 @@
 #include "decode/register_listing.h"
 
-#include "app/form.h"
+#include "model/form.h"
 #include "decode/decode_context.h"
 #include "link/status_pane.h"
 #include "support/clock.h"

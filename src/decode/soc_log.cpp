@@ -1,6 +1,6 @@
 #include "decode/soc_log.h"
 
-#include "app/form.h"
+#include "model/form.h"
 #include "support/clock.h"
 #include "support/text_forms.h"
 

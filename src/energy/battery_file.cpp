@@ -1,6 +1,6 @@
 #include "energy/battery_file.h"
 
-#include "app/form.h"
+#include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/file_utils.h"

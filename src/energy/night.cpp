@@ -1,6 +1,6 @@
 #include "energy/night.h"
 
-#include "app/form.h"
+#include "model/form.h"
 #include "support/file_utils.h"
 #include "support/prompter.h"
 #include "support/text_forms.h"

@@ -1,6 +1,6 @@
 #include "link/connection.h"
 
-#include "app/form.h"
+#include "model/form.h"
 #include "link/framing.h"
 #include "link/status_pane.h"
 #include "support/error_log.h"

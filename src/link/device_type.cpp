@@ -1,6 +1,6 @@
 #include "link/device_type.h"
 
-#include "app/form.h"
+#include "model/form.h"
 #include "link/status_pane.h"
 
 void SetDeviceManual(Form& form, StatusPane& status, const QString& typ) {

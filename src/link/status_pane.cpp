@@ -1,6 +1,6 @@
 #include "link/status_pane.h"
 
-#include "app/form.h"
+#include "model/form.h"
 #include "support/text_forms.h"
 
 void StatusPane::AppendStatusLine(const QString& message) {

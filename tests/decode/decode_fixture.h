@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/form.h"
+#include "model/form.h"
 #include "common/test_support.h"
 #include "decode/decode_context.h"
 #include "link/status_pane.h"

@@ -1,4 +1,4 @@
-#include "app/form.h"
+#include "model/form.h"
 #include "common/fake_server.h"
 #include "common/test_support.h"
 #include "link/connection.h"

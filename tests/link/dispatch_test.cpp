@@ -1,4 +1,4 @@
-#include "app/form.h"
+#include "model/form.h"
 #include "common/test_support.h"
 #include "link/dispatch.h"
 #include "link/framing.h"
