@@ -1,8 +1,8 @@
 #include "link/connection.h"
 
-#include "model/form.h"
 #include "link/framing.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/error_log.h"
 #include "support/event_boundary.h"
 #include "support/prompter.h"
@@ -74,6 +74,8 @@ ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& 
     responseTimer_.setSingleShot(true);
     responseTimer_.setInterval(5000);
     reconnectTimer_.setSingleShot(true);
+    staleTimer_.setSingleShot(true);
+    staleTimer_.setInterval(5000);
     connect(&socket_, &QTcpSocket::connected, this,
             [this] { boundary_.run(QStringLiteral("Winsock1_Connect"), [this] { Winsock1_Connect(); }); });
     connect(&socket_, &QTcpSocket::disconnected, this, [this] {
@@ -89,6 +91,9 @@ ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& 
     });
     connect(&responseTimer_, &QTimer::timeout, this, [this] {
         boundary_.run(QStringLiteral("HandleTimeout_Local"), [this] { ResponseTimerExpired(); });
+    });
+    connect(&staleTimer_, &QTimer::timeout, this, [this] {
+        boundary_.run(QStringLiteral("Winsock1_DataArrival"), [this] { DiscardStalePartial(); });
     });
     connect(&reconnectTimer_, &QTimer::timeout, this,
             [this] { boundary_.run(QStringLiteral("ReconnectSocket"), [this] { ReconnectNow(); }); });
@@ -123,6 +128,7 @@ void ModbusLink::CloseSocket() {
     socket_.abort();
     ownClose_ = false;
     reader_.clear();
+    staleTimer_.stop();
 }
 
 void ModbusLink::connectcmd_Click() {
@@ -133,13 +139,18 @@ void ModbusLink::connectcmd_Click() {
     form_.WinState = QString::number(StateNumber());
     qint64 port = 0;
     const QString host = form_.IP.trimmed();
-    if (host.isEmpty() || !ConvertWhole(form_.Port, 1, 65535, &port)) {
+    const auto state = socket_.state();
+    const bool attemptUnderWay =
+        state == QAbstractSocket::HostLookupState || state == QAbstractSocket::ConnectingState;
+    if (attemptUnderWay || host.isEmpty() || !ConvertWhole(form_.Port, 1, 65535, &port)) {
+        reconnectTimer_.stop();
         prompter_.message(QString::fromLatin1(kCheckServerMessage));
         CloseSocket();
         return;
     }
-    // A fresh connect replaces any paced reconnect still waiting.
+    // A fresh connect replaces any paced reconnect still waiting, and starts the pacing afresh.
     reconnectTimer_.stop();
+    reconnectDelayMs_ = kFirstReconnectDelayMs;
     CloseSocket();
     lastHost_ = host;
     lastPort_ = static_cast<quint16>(port);
@@ -150,7 +161,8 @@ void ModbusLink::connectcmd_Click() {
 
 void ModbusLink::Winsock1_Connect() {
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    reconnectDelayMs_ = kFirstReconnectDelayMs;
+    // The pause before the next attempt shrinks only once the server has answered: a server
+    // that accepts and hangs up at once must not be hammered.
     reader_.clear();
     status_.AppendStatusLine(QStringLiteral("Connected to server at ") + form_.IP + QLatin1Char(':') +
                              form_.Port);
@@ -163,7 +175,19 @@ void ModbusLink::Winsock1_Connect() {
 }
 
 void ModbusLink::Winsock1_Close() {
+    // Nothing is outstanding on a connection that is gone.
+    responseTimer_.stop();
+    staleTimer_.stop();
+    reader_.clear();
+    form_.awaitingResponse = false;
     status_.AppendStatusLine(QStringLiteral("Disconnected."));
+    MarkDisconnected();
+    // The server went away by itself (an inverter restart): an unattended logger comes back on
+    // its own, paced.
+    ReconnectSocket();
+}
+
+void ModbusLink::MarkDisconnected() {
     if (onClosed) {
         onClosed();
     }
@@ -173,14 +197,29 @@ void ModbusLink::Winsock1_Close() {
 
 void ModbusLink::Winsock1_DataArrival() {
     const QByteArray bytes = socket_.readAll();
-    form_.awaitingResponse = false;
-    const int buffered = reader_.pending() + static_cast<int>(bytes.size());
+    if (reader_.pending() > 0 && partialAge_.isValid() && partialAge_.elapsed() >= staleTimer_.interval()) {
+        DiscardStalePartial();
+    }
+    const bool startsAFrame = reader_.pending() == 0;
     const QList<QByteArray> frames = reader_.feed(bytes);
     if (reader_.outOfStep()) {
-        log_.ErrorHandle(
-            QStringLiteral("Framing"), QStringLiteral("0"), QStringLiteral("Winsock1_DataArrival"),
-            QStringLiteral("Response stream out of step; %1 received bytes discarded").arg(buffered));
+        log_.ErrorHandle(QStringLiteral("Framing"), QStringLiteral("0"),
+                         QStringLiteral("Winsock1_DataArrival"),
+                         QStringLiteral("Response stream out of step; %1 received bytes discarded")
+                             .arg(reader_.discarded()));
     }
+    if (reader_.pending() == 0) {
+        staleTimer_.stop();
+    } else if (startsAFrame || !frames.isEmpty()) {
+        partialAge_.start();
+        staleTimer_.start();
+    }
+    if (frames.isEmpty()) {
+        return; // the first bytes of a frame do not end the wait for it
+    }
+    form_.awaitingResponse = false;
+    responseTimer_.stop();
+    reconnectDelayMs_ = kFirstReconnectDelayMs;
     for (const QByteArray& frame : frames) {
         // Each response is its own event: a failing decode does not stop the next one.
         boundary_.run(QStringLiteral("Winsock1_DataArrival"),
@@ -254,9 +293,19 @@ void ModbusLink::SendFailed(int number, int step, const QString& description) {
 void ModbusLink::ResponseTimerExpired() {
     if (form_.awaitingResponse) {
         HandleTimeout();
-    } else {
-        reader_.clear(); // a partial frame whose rest never came
     }
+}
+
+void ModbusLink::DiscardStalePartial() {
+    staleTimer_.stop();
+    const int stale = reader_.pending();
+    if (stale == 0) {
+        return;
+    }
+    reader_.clear();
+    log_.ErrorHandle(
+        QStringLiteral("Framing"), QStringLiteral("0"), QStringLiteral("Winsock1_DataArrival"),
+        QStringLiteral("Partial response older than the time-out; %1 received bytes discarded").arg(stale));
 }
 
 void ModbusLink::HandleTimeout() {
@@ -264,6 +313,7 @@ void ModbusLink::HandleTimeout() {
                      QString());
     form_.awaitingResponse = false;
     reader_.clear();
+    staleTimer_.stop();
     ReconnectSocket();
 }
 
@@ -273,6 +323,11 @@ void ModbusLink::ReconnectSocket() {
     if (reconnectTimer_.isActive() || lastHost_.isEmpty() || state == QAbstractSocket::HostLookupState ||
         state == QAbstractSocket::ConnectingState) {
         return;
+    }
+    if (form_.isConnected) {
+        // The connection given up is gone as surely as a closed one: no poll goes into it
+        // before the new one stands.
+        MarkDisconnected();
     }
     CloseSocket();
     responseTimer_.stop();

@@ -4,6 +4,7 @@
 #include "link/frame_reader.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTcpSocket>
 #include <QTimer>
@@ -29,7 +30,10 @@ public:
     ~ModbusLink() override;
 
     void setDecoders(DecoderTable decoders) { decoders_ = std::move(decoders); }
-    void setResponseTimeoutMs(int ms) { responseTimer_.setInterval(ms); }
+    void setResponseTimeoutMs(int ms) {
+        responseTimer_.setInterval(ms);
+        staleTimer_.setInterval(ms);
+    }
     int responseTimeoutMs() const { return responseTimer_.interval(); }
 
     // The shell's part of the connect and close events (Timer2, Timer1).
@@ -50,6 +54,8 @@ public:
     int StateNumber() const;
     int reconnectDelayMs() const { return reconnectDelayMs_; }
     bool reconnectPending() const { return reconnectTimer_.isActive(); }
+    // Bytes of a partial frame waiting for their rest.
+    int pendingBytes() const { return reader_.pending(); }
     QTcpSocket& socket() { return socket_; }
 
 private:
@@ -58,6 +64,8 @@ private:
     void Winsock1_DataArrival();
     void Winsock1_Error(QAbstractSocket::SocketError error);
     void ResponseTimerExpired();
+    void DiscardStalePartial();
+    void MarkDisconnected();
     void ReconnectNow();
     bool Send(const QByteArray& adu);
     void SendFailed(int number, int step, const QString& description);
@@ -73,6 +81,10 @@ private:
     QTcpSocket socket_;
     QTimer responseTimer_;
     QTimer reconnectTimer_;
+    // A partial frame is kept for its rest only as long as a response may take, counted from
+    // its first byte; older bytes would be glued to the next answer.
+    QTimer staleTimer_;
+    QElapsedTimer partialAge_;
     QString lastHost_;
     quint16 lastPort_ = 502;
     int reconnectDelayMs_ = 1000;

@@ -1,7 +1,7 @@
 #include "link/device_type.h"
 
-#include "model/form.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 
 void SetDeviceManual(Form& form, StatusPane& status, const QString& typ) {
     if (typ != QLatin1String("Talvex") && typ != QLatin1String("SunSpec")) {

@@ -46,6 +46,10 @@ void DispatchFrame(const QByteArray& data, const DecoderTable& decoders, StatusP
         DescribeModbusException(status, byte(7) & 0x7F, byte(8));
         return;
     }
+    // A write's echo or any other function carries no register block, whatever its byte 8 says.
+    if (byte(7) != 3) {
+        return;
+    }
     const int n = byte(8);
     if (data.size() < 9 + n) {
         return;

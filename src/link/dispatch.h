@@ -20,7 +20,8 @@ struct DecoderTable {
 QString ExceptionText(int exceptionCode);
 void DescribeModbusException(StatusPane& status, int functionCode, int exceptionCode);
 
-// One complete response frame: exception report, or the decoder chosen by the byte count.
+// One complete response frame: exception report, or, for a read (function 3), the decoder chosen
+// by the byte count; frames of other functions are not decoded.
 // A frame shorter than 9 bytes, or than 9 + byte count, is dropped. A failure inside a decoder
 // escapes as RunError naming that decoder.
 void DispatchFrame(const QByteArray& data, const DecoderTable& decoders, StatusPane& status);

@@ -13,6 +13,8 @@ public:
     QList<QByteArray> feed(const QByteArray& bytes);
 
     bool outOfStep() const { return outOfStep_; }
+    // Bytes thrown away by the last feed because the stream was out of step.
+    int discarded() const { return discarded_; }
     // The bytes of a partial frame, kept for its remaining bytes.
     int pending() const { return static_cast<int>(buffer_.size()); }
     void clear() { buffer_.clear(); }
@@ -20,4 +22,5 @@ public:
 private:
     QByteArray buffer_;
     bool outOfStep_ = false;
+    int discarded_ = 0;
 };

@@ -47,16 +47,29 @@ void FakeServer::onReadyRead() {
         if (!answer) {
             continue;
         }
-        const int tid = (static_cast<unsigned char>(request[0]) << 8) | static_cast<unsigned char>(request[1]);
+        if (hangUps > 0) {
+            --hangUps;
+            buffer_.clear();
+            socket->disconnectFromHost();
+            return;
+        }
+        const int tid =
+            (static_cast<unsigned char>(request[0]) << 8) | static_cast<unsigned char>(request[1]);
         const int function = static_cast<unsigned char>(request[7]);
         const int a = (static_cast<unsigned char>(request[8]) << 8) | static_cast<unsigned char>(request[9]);
-        const int b = (static_cast<unsigned char>(request[10]) << 8) | static_cast<unsigned char>(request[11]);
+        const int b =
+            (static_cast<unsigned char>(request[10]) << 8) | static_cast<unsigned char>(request[11]);
         if (function == 3) {
             QList<int> values;
             for (int i = 0; i < b; ++i) {
                 values.append(registers.value(a + i, 0));
             }
-            socket->write(ReadResponse(tid, values));
+            QByteArray response = ReadResponse(tid, values);
+            if (halfAnswers > 0) {
+                --halfAnswers;
+                response = response.left(response.size() / 2);
+            }
+            socket->write(response);
         } else if (function == 6) {
             registers[a] = b;
             socket->write(request);

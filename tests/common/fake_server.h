@@ -23,6 +23,10 @@ public:
     QMap<int, int> registers;
     // When false, requests are recorded but never answered.
     bool answer = true;
+    // The next this many requests get only the first half of their answer.
+    int halfAnswers = 0;
+    // The next this many requests are not answered: the server hangs up instead.
+    int hangUps = 0;
 
     // Every 12-byte request received, in order, across connections.
     QList<QByteArray> requests;

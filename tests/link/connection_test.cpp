@@ -1,8 +1,8 @@
-#include "model/form.h"
 #include "common/fake_server.h"
 #include "common/test_support.h"
 #include "link/connection.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/event_boundary.h"
@@ -114,20 +114,31 @@ TEST_F(ConnectionTest, ResponsesAreReassembledAcrossSegments) {
 
     link.SendReadRegisters(QStringLiteral("60000"), QStringLiteral("96"));
     server.send(blockA.left(100));
-    // Any arrival releases the lock, even the first part of a frame.
-    ASSERT_TRUE(WaitUntil([this] { return !form.awaitingResponse; }));
+    // The first part of a frame does not end the wait: no second read goes out meanwhile.
+    ASSERT_TRUE(WaitUntil([this] { return link.pendingBytes() == 100; }));
+    EXPECT_TRUE(form.awaitingResponse);
+    link.SendReadRegisters(QStringLiteral("60166"), QStringLiteral("24"));
     EXPECT_TRUE(decoded.isEmpty());
     server.send(blockA.mid(100) + small);
     ASSERT_TRUE(WaitUntil([this] { return decoded.size() == 2; }));
     EXPECT_EQ(decoded, QList<QByteArray>({blockA, small}));
+    EXPECT_FALSE(form.awaitingResponse);
+    EXPECT_EQ(server.requests.size(), 1);
 
-    // A stream out of step is discarded with one entry, and the next frame is read afresh.
-    server.send(Hex("00 00 00 07 00 05 01 03 02 00 01") + small);
+    // A write's echo is a whole frame but no block, whatever its byte 8 says.
+    server.send(Hex("00 01 00 00 00 06 01 06 00 24 00 0B"));
+    // A stream out of step is discarded with one entry counting only the bytes thrown away, and
+    // the next frame is read afresh.
+    server.send(small + Hex("00 00 00 07 00 05 01 03 02 00 01"));
     ASSERT_TRUE(WaitUntil([this] { return QFile::exists(kLog); }));
     server.send(small);
-    ASSERT_TRUE(WaitUntil([this] { return decoded.size() == 3; }));
+    ASSERT_TRUE(WaitUntil([this] { return decoded.size() == 4; }));
+    EXPECT_EQ(decoded.mid(2), QList<QByteArray>({small, small}));
     ASSERT_EQ(entries().size(), 1);
-    EXPECT_TRUE(entries()[0].contains(QStringLiteral(" | Procedure: Winsock1_DataArrival")));
+    EXPECT_TRUE(
+        entries()[0].endsWith(QStringLiteral(" | Procedure: Winsock1_DataArrival | Description: Response "
+                                             "stream out of step; 11 received bytes discarded")))
+        << entries()[0].toStdString();
 }
 
 TEST_F(ConnectionTest, RefusedConnectionRetriesThePortWithGrowingPauses) {
@@ -156,9 +167,25 @@ TEST_F(ConnectionTest, RefusedConnectionRetriesThePortWithGrowingPauses) {
     ASSERT_TRUE(WaitUntil([this] { return form.isConnected; }, 8000));
     EXPECT_EQ(server.connections, 1);
     EXPECT_EQ(entries().size(), 2);
-    EXPECT_EQ(link.reconnectDelayMs(), 1000);
     EXPECT_FALSE(link.reconnectPending());
     EXPECT_EQ(form.txtStatus, QStringLiteral("Connected to server at 127.0.0.1:%1\r\n").arg(port));
+    // A bare connect does not shorten the pacing; the server's first answer does.
+    EXPECT_EQ(link.reconnectDelayMs(), 4000);
+    link.SendReadRegisters(QStringLiteral("60000"), QStringLiteral("2"));
+    ASSERT_TRUE(WaitUntil([this] { return !decoded.isEmpty(); }));
+    EXPECT_EQ(link.reconnectDelayMs(), 1000);
+
+    // A second "Connect" while an attempt is under way is refused and ends the attempt.
+    Form other;
+    other.IP = QStringLiteral("127.0.0.1");
+    other.Port = QString::number(port);
+    StatusPane otherStatus{other};
+    ModbusLink second{other, otherStatus, log, prompter, boundary};
+    second.connectcmd_Click();
+    ASSERT_EQ(second.StateNumber(), 6);
+    second.connectcmd_Click();
+    EXPECT_EQ(prompter.messages, QStringList({QString::fromLatin1(kCheckServerMessage)}));
+    EXPECT_EQ(second.StateNumber(), 0);
 }
 
 TEST_F(ConnectionTest, UnansweredReadTimesOutAndReconnects) {
@@ -176,14 +203,28 @@ TEST_F(ConnectionTest, UnansweredReadTimesOutAndReconnects) {
     ASSERT_TRUE(WaitUntil([this] { return connectEvents == 2; }));
     EXPECT_EQ(server.connections, 2);
 
-    // A frame cut short is forgotten when its time is up, so the next response reads cleanly.
+    // A frame cut short holds the wait until its time is up; then it is thrown away with the
+    // connection, so the next response reads cleanly.
     link.SendReadRegisters(QStringLiteral("60000"), QStringLiteral("96"));
+    ASSERT_TRUE(WaitUntil([this] { return server.requests.size() == 2; }));
     server.send(ReadResponse(0, {1, 2}).left(5));
-    ASSERT_TRUE(WaitUntil([this] { return !form.awaitingResponse; }));
-    QTest::qWait(400); // the time-out passes; nothing signals a dropped partial frame
+    ASSERT_TRUE(WaitUntil([this] { return link.pendingBytes() == 5; }));
+    EXPECT_TRUE(form.awaitingResponse);
+    ASSERT_TRUE(WaitUntil([this] { return connectEvents == 3; }));
+    EXPECT_EQ(link.pendingBytes(), 0);
+    EXPECT_EQ(entries().size(), 2);
     const QByteArray small = ReadResponse(4, {9});
     server.send(small);
     ASSERT_TRUE(WaitUntil([this] { return !decoded.isEmpty(); }));
     EXPECT_EQ(decoded, QList<QByteArray>({small}));
-    EXPECT_EQ(entries().size(), 1);
+
+    // Stray bytes after an answer, with nothing awaited, are dropped once older than the
+    // time-out, with one entry, and do not spoil the next answer.
+    server.send(small.left(4));
+    ASSERT_TRUE(WaitUntil([this] { return entries().size() == 3; }));
+    EXPECT_TRUE(entries()[2].endsWith(QStringLiteral("older than the time-out; 4 received bytes discarded")));
+    EXPECT_EQ(link.pendingBytes(), 0);
+    server.send(small);
+    ASSERT_TRUE(WaitUntil([this] { return decoded.size() == 2; }));
+    EXPECT_EQ(decoded.last(), small);
 }
