@@ -89,7 +89,7 @@ MainWindow::MainWindow(Shell& shell, QWidget* parent) : QWidget(parent), shell_(
     grid->addWidget(addLabel("Label10", "Updated", "Caption of the time of the last poll"), 3, 2);
     grid->addWidget(addField("Update", &f.Update, "Time of the last poll request", "last run time"), 3, 3);
     grid->addWidget(addLabel("Label13", "Capacity/Now", "Caption of the battery capacity and level"), 4, 0);
-    grid->addWidget(addField("BatteryCapacity", &f.BatteryCapacity, "Battery state of charge"), 4, 1);
+    grid->addWidget(addField("BatteryCapacity", &f.BatteryCapacity, "Rated battery capacity"), 4, 1);
     grid->addWidget(addField("Capacity", &f.Capacity, "Battery capacity and current level", "last run time"),
                     4, 2, 1, 2);
     grid->setColumnStretch(1, 1);

@@ -6,9 +6,12 @@
 #include "energy/night.h"
 #include "link/device_type.h"
 #include "support/clock.h"
+#include "support/file_failures.h"
 #include "support/file_utils.h"
 #include "support/prompter.h"
 #include "support/text_forms.h"
+
+#include <cstdio>
 
 const char* const kPollRateMessage = "Poll rate must be a number of seconds from 0.001 to 65.535";
 
@@ -19,10 +22,19 @@ const char* const kNotConnected = "not connected";
 Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     : QObject(parent), clock_(clock), prompter_(prompter), log_(clock, prompter), boundary_(log_),
       status_(form_), link_(form_, status_, log_, prompter, boundary_, this),
-      decode_{form_, status_, clock, log_, [this](const QString& start, const QString& quantity) {
-                  return link_.SendReadRegisters(start, quantity);
-              }} {
+      fileFailures_(log_), decode_{form_,
+                                   status_,
+                                   clock,
+                                   log_,
+                                   fileFailures_,
+                                   [this](const QString& start, const QString& quantity) {
+                                       return link_.SendReadRegisters(start, quantity);
+                                   }} {
     boundary_.afterEvent = [this] { Q_EMIT changed(); };
+    fileFailures_.notify = [this](const QString& text) {
+        status_.AppendStatusLine(text);
+        std::fprintf(stderr, "ModbusClient: %s\n", text.toLocal8Bit().constData());
+    };
 
     DecoderTable decoders;
     decoders.blockA = [this](const QByteArray& data) { DecodeBlockA(decode_, identity_, data); };
@@ -32,6 +44,10 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     link_.onConnected = [this] {
         timer2_.start();
         Timer2_Timer();
+        // After a reconnect the operator's rate comes back by itself; a close had stopped it.
+        if (form_.Check1 && !timer1_.isActive()) {
+            timer1_.start();
+        }
     };
     link_.onClosed = [this] { timer1_.stop(); };
 
@@ -68,6 +84,8 @@ void Shell::Form_Load(const QString& commandLine) {
         form_.SelTypeIndex = 1;
         ApplySelType(form_, form_.SelTypeEntries.at(1));
         readNight(form_);
+        // Only a midnight seen while running is saved: not one that passed before start-up.
+        lastTickDate_ = clock_.now().date();
         timer2_.start();
     });
 }
@@ -147,6 +165,7 @@ void Shell::PollStep() {
 
 void Shell::Timer1_Timer() {
     boundary_.run(QStringLiteral("Timer1_Timer"), [this] {
+        CatchUpMidnight();
         if (form_.StopStart != QLatin1String("Stop")) {
             return;
         }
@@ -158,6 +177,8 @@ void Shell::Timer2_Timer() {
     boundary_.run(QStringLiteral("Timer2_Timer"), [this] {
         form_.Height = kCompactHeight;
         form_.Width = kWindowWidth;
+        // Before the poll, so that the block's header is still the last poll of the day that ended.
+        CatchUpMidnight();
         if (form_.StopStart == QLatin1String("Stop") && !timer1_.isActive()) {
             PollStep();
         }
@@ -176,9 +197,29 @@ void Shell::Timer3_Timer() {
         if (!timer3ArmedOn_.isValid() || clock_.now() < QDateTime(timer3ArmedOn_.addDays(1), QTime(0, 0))) {
             return;
         }
-        DaySave(form_, prompter_);
-        timer3_.stop();
-        timer3ArmedOn_ = QDate(); // one save per arming, whatever ticks were already queued
-        readNight(form_);
+        SaveNight();
     });
+}
+
+void Shell::CatchUpMidnight() {
+    const QDate today = clock_.now().date();
+    // A midnight passed while the program ran but no armed tick saw it (a busy machine, a
+    // suspend, a clock change, the control editor holding Timer2): save it now.
+    if (lastTickDate_.isValid() && today > lastTickDate_) {
+        SaveNight();
+    }
+    lastTickDate_ = today;
+}
+
+void Shell::SaveNight() {
+    const QDate today = clock_.now().date();
+    timer3_.stop();
+    timer3ArmedOn_ = QDate(); // one save per arming, whatever ticks were already queued
+    lastTickDate_ = today;
+    if (nightSavedFor_ == today) {
+        return; // one save per night
+    }
+    nightSavedFor_ = today;
+    DaySave(form_, prompter_, fileFailures_);
+    readNight(form_);
 }

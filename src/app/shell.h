@@ -1,12 +1,13 @@
 #pragma once
 
-#include "model/form.h"
 #include "decode/block_a.h"
 #include "decode/decode_context.h"
 #include "link/connection.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/error_log.h"
 #include "support/event_boundary.h"
+#include "support/file_failures.h"
 
 #include <QDate>
 #include <QObject>
@@ -57,6 +58,8 @@ Q_SIGNALS:
 
 private:
     void PollStep();
+    void CatchUpMidnight();
+    void SaveNight();
 
     const Clock& clock_;
     Prompter& prompter_;
@@ -65,10 +68,13 @@ private:
     EventBoundary boundary_;
     StatusPane status_;
     ModbusLink link_;
+    FileFailures fileFailures_;
     DeviceIdentity identity_;
     DecodeContext decode_;
     QTimer timer1_;
     QTimer timer2_;
     QTimer timer3_;
     QDate timer3ArmedOn_;
+    QDate lastTickDate_;  // date of the last timer tick while running
+    QDate nightSavedFor_; // the date whose midnight was saved last
 };

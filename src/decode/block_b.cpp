@@ -1,12 +1,13 @@
 #include "decode/block_b.h"
 
-#include "model/form.h"
 #include "decode/conversions.h"
 #include "decode/decode_context.h"
 #include "decode/register_listing.h"
 #include "energy/battery_file.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/clock.h"
+#include "support/file_failures.h"
 #include "support/file_utils.h"
 #include "support/text_forms.h"
 
@@ -45,9 +46,14 @@ void DecodeBlockB(DecodeContext& ctx, const QByteArray& data) {
     ctx.status.AppendStatusLine(QStringLiteral("Polled 24 registers at ") + HostNow(ctx.clock.now()));
     ctx.status.CaretToEnd();
 
-    // 5, 6. Only a complete temporary file may replace the battery state file.
-    if (writebattery(form, ctx.clock, ctx.log)) {
-        BinaryCopyFile(ctx.log, form.BatteryToday + QStringLiteral(".tmp"), form.BatteryToday);
+    // 5, 6. Only a complete temporary file may replace the battery state file, and a disk that
+    // stays full is reported once, not every cycle.
+    FileFailure failure;
+    if (WriteBatteryTemp(form, ctx.clock, &failure) &&
+        ReplaceFileWithCopy(form.BatteryToday + QStringLiteral(".tmp"), form.BatteryToday, &failure)) {
+        ctx.fileFailures.succeeded(form.BatteryToday);
+    } else {
+        ctx.fileFailures.failed(form.BatteryToday, failure, QStringLiteral("its last good content is kept"));
     }
 
     // 7.

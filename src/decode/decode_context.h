@@ -9,6 +9,7 @@ struct Form;
 class StatusPane;
 class Clock;
 class ErrorLog;
+class FileFailures;
 
 // What a decoder touches, passed in so that a test builds it in a few lines.
 struct DecodeContext {
@@ -16,6 +17,7 @@ struct DecodeContext {
     StatusPane& status;
     const Clock& clock;
     ErrorLog& log;
+    FileFailures& fileFailures;
     // SendReadRegisters(start text, quantity text)
     std::function<bool(const QString&, const QString&)> sendRead;
 };

@@ -3,6 +3,7 @@
 #include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
+#include "support/file_failures.h"
 #include "support/file_utils.h"
 #include "support/text_forms.h"
 
@@ -36,7 +37,7 @@ QString BatteryFileText(const Form& form, const Clock& clock) {
     return text;
 }
 
-bool writebattery(const Form& form, const Clock& clock, ErrorLog& log) {
+bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure) {
     const QString name = form.BatteryToday + QStringLiteral(".tmp");
     const QByteArray bytes = BatteryFileText(form, clock).toUtf8();
     QFile file(name);
@@ -44,19 +45,31 @@ bool writebattery(const Form& form, const Clock& clock, ErrorLog& log) {
     bool ok = !QFileInfo(name).isDir() && file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     if (ok) {
         step = 30;
-        ok = file.write(bytes) == bytes.size();
-    }
-    if (ok) {
-        step = 40;
-        ok = file.flush();
+        ok = WriteAllAndFlush(file, bytes);
         file.close();
         ok = ok && file.error() == QFileDevice::NoError;
     }
+    if (ok) {
+        // What reached the disk is what gets copied into place: check it is all there.
+        step = 40;
+        ok = QFileInfo(name).size() == bytes.size();
+    }
     if (!ok) {
-        const int number = step == 20 ? ClassicFileError(file, name) : 61;
-        log.ErrorHandle(QString::number(number), QString::number(step), QStringLiteral("writebattery"),
-                        QStringLiteral("Could not write ") + name + QStringLiteral("; ") + form.BatteryToday +
-                            QStringLiteral(" keeps its last content"));
+        failure->number = step == 20 ? ClassicFileError(file, name) : 61;
+        failure->step = step;
+        failure->procedure = QStringLiteral("writebattery");
+        failure->description = ClassicErrorText(failure->number);
     }
     return ok;
+}
+
+bool writebattery(const Form& form, const Clock& clock, ErrorLog& log) {
+    FileFailure failure;
+    if (WriteBatteryTemp(form, clock, &failure)) {
+        return true;
+    }
+    log.ErrorHandle(QString::number(failure.number), QString::number(failure.step), failure.procedure,
+                    QStringLiteral("Could not write ") + form.BatteryToday + QStringLiteral(".tmp; ") +
+                        form.BatteryToday + QStringLiteral(" keeps its last content"));
+    return false;
 }

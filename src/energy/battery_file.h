@@ -5,9 +5,14 @@
 struct Form;
 class Clock;
 class ErrorLog;
+struct FileFailure;
 
 // The 16 lines of the battery state file, each ended by CR LF.
 QString BatteryFileText(const Form& form, const Clock& clock);
+
+// Writes the battery state file under its name with ".tmp" appended, checked to the last byte on
+// disk; false and why when any of it is missing.
+bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure);
 
 // Writes the battery state file under its name with ".tmp" appended. True only when the whole
 // file was written; otherwise one error-log entry says that the state file was left as it was.

@@ -1,6 +1,7 @@
 #include "energy/night.h"
 
 #include "model/form.h"
+#include "support/file_failures.h"
 #include "support/file_utils.h"
 #include "support/prompter.h"
 #include "support/text_forms.h"
@@ -60,21 +61,28 @@ void readNight(Form& form) {
     }
 }
 
-void DaySave(const Form& form, Prompter& prompter) {
-    auto failed = [&prompter](const QString& description) {
+void DaySave(const Form& form, Prompter& prompter, FileFailures& failures) {
+    const QString night = QString::fromLatin1(kNightFile);
+    const QString summary = QString::fromLatin1(kDailySummaryFile);
+    auto failed = [&](const QString& file, const FileFailure& failure, const QString& kept) {
+        failures.failed(file, failure, kept);
         prompter.message(
-            QStringLiteral("Error saving night file and log ") + description + CrLf() +
+            QStringLiteral("Error saving night file and log ") + ClassicErrorText(failure.number) + CrLf() +
             QStringLiteral("manually save the current Battery.txt file in as night and in the log"));
     };
-    int number = 0;
-    QString description;
-    if (!ReplaceFileWithCopy(form.BatteryToday, QString::fromLatin1(kNightFile), &number, &description)) {
-        failed(description);
+    FileFailure failure;
+    if (!ReplaceFileWithCopy(form.BatteryToday, night, &failure)) {
+        failure.procedure = QStringLiteral("DaySave");
+        if (failure.step == 20) {
+            failure.description = form.BatteryToday + QStringLiteral(" ") + ClassicErrorText(failure.number);
+        }
+        failed(night, failure, QStringLiteral("the night snapshot is left as it was"));
         return;
     }
+    failures.succeeded(night);
     QStringList lines;
     if (!ReadLines(form.BatteryToday, &lines)) {
-        failed(ClassicErrorText(53));
+        failed(form.BatteryToday, {53, 20, QStringLiteral("DaySave"), QString()}, QString());
         return;
     }
     QString block = form.LastPollDate + QLatin1Char(' ') + form.LastPollTime + CrLf();
@@ -82,13 +90,19 @@ void DaySave(const Form& form, Prompter& prompter) {
         block += line + CrLf();
     }
     block += CrLf();
-    QFile log(QString::fromLatin1(kDailySummaryFile));
+    QFile log(summary);
     if (QFileInfo(log.fileName()).isDir() || !log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        failed(ClassicErrorText(ClassicFileError(log, log.fileName())));
+        failed(summary, {ClassicFileError(log, summary), 30, QStringLiteral("DaySave"), QString()},
+               QStringLiteral("this night's block is missing"));
         return;
     }
-    const QByteArray bytes = block.toUtf8();
-    if (log.write(bytes) != bytes.size() || !log.flush()) {
-        failed(ClassicErrorText(61));
+    const qint64 before = log.size();
+    if (!WriteAllAndFlush(log, block.toUtf8())) {
+        // Half a block would read as a day of wrong figures: take it back out.
+        log.resize(before);
+        failed(summary, {61, 40, QStringLiteral("DaySave"), QString()},
+               QStringLiteral("this night's block is missing"));
+        return;
     }
+    failures.succeeded(summary);
 }

@@ -4,6 +4,7 @@
 
 struct Form;
 class Prompter;
+class FileFailures;
 
 extern const char* const kNightFile;
 extern const char* const kDailySummaryFile;
@@ -13,5 +14,6 @@ extern const char* const kDailySummaryFile;
 void readNight(Form& form);
 
 // Copies the battery state file to the night snapshot and appends it, under the last poll's
-// date and time, to the daily summary. The first failing step ends it with a message.
-void DaySave(const Form& form, Prompter& prompter);
+// date and time, to the daily summary. The first failing step ends it with a message and a
+// report; the night snapshot is replaced only by a whole copy, the summary never keeps half a block.
+void DaySave(const Form& form, Prompter& prompter, FileFailures& failures);

@@ -1,6 +1,7 @@
 #include "support/file_utils.h"
 
 #include "support/error_log.h"
+#include "support/file_failures.h"
 
 #include <QDir>
 #include <QFile>
@@ -86,6 +87,12 @@ bool DestinationWritable(const QString& dest, int* errorNumber) {
 
 } // namespace
 
+bool WriteAllAndFlush(QFileDevice& file, const QByteArray& bytes) {
+    // QSaveFile::commit() does not see a failure of the flush it makes itself (a full disk
+    // once the buffer goes out), and would put a short file in place: flush here and check.
+    return file.write(bytes) == bytes.size() && file.flush();
+}
+
 void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest) {
     log.ProcedureName = QStringLiteral("BinaryCopyFile");
     bool failedOnce = false;
@@ -144,7 +151,7 @@ void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest) {
     // 80: without the source's bytes nothing is put in place of Dest.
     bool written = false;
     if (destOpen && haveData) {
-        written = dest.write(buffer) == buffer.size();
+        written = WriteAllAndFlush(dest, buffer);
     }
     if (!written) {
         dest.cancelWriting();
@@ -158,34 +165,36 @@ void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest) {
     }
 }
 
-bool ReplaceFileWithCopy(const QString& source, const QString& dest, int* errorNumber, QString* description) {
-    auto failWith = [&](int number) {
-        *errorNumber = number;
-        *description = ClassicErrorText(number);
+bool ReplaceFileWithCopy(const QString& source, const QString& dest, FileFailure* failure) {
+    auto failWith = [&](int number, int step) {
+        failure->number = number;
+        failure->step = step;
+        failure->procedure = QStringLiteral("BinaryCopyFile");
+        failure->description = ClassicErrorText(number);
         return false;
     };
     QFile in(source);
     if (QFileInfo(source).isDir() || !in.open(QIODevice::ReadOnly)) {
-        return failWith(ClassicFileError(in, source));
+        return failWith(ClassicFileError(in, source), 20);
     }
     const QByteArray bytes = in.readAll();
     if (in.error() != QFileDevice::NoError) {
-        return failWith(75);
+        return failWith(75, 40);
     }
     int number = 0;
     if (!DestinationWritable(dest, &number)) {
-        return failWith(number);
+        return failWith(number, 70);
     }
     QSaveFile out(dest);
     if (!out.open(QIODevice::WriteOnly)) {
-        return failWith(ClassicFileError(out, dest));
+        return failWith(ClassicFileError(out, dest), 70);
     }
-    if (out.write(bytes) != bytes.size()) {
+    if (!WriteAllAndFlush(out, bytes)) {
         out.cancelWriting();
-        return failWith(61);
+        return failWith(61, 80);
     }
     if (!out.commit()) {
-        return failWith(61);
+        return failWith(61, 90);
     }
     return true;
 }

@@ -3,17 +3,59 @@
 #include <QLocale>
 #include <cmath>
 
+namespace {
+
+// The C locale (a service started without LANG) has "9 Dec 2026" for its short date, blanks
+// inside the date column of every log: the ISO date and a 24-hour time stand in for it.
+bool IsCLocale(const QLocale& loc) {
+    return loc.language() == QLocale::C;
+}
+
+// A time format without its time-zone field, wherever the locale puts it ("t HH:mm:ss",
+// "HH:mm:ss (t)"): quoted literals stay, the field and its brackets go.
+QString WithoutTimeZone(const QString& format) {
+    QString out;
+    bool quoted = false;
+    for (int i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+            out += c;
+            continue;
+        }
+        if (!quoted && c == QLatin1Char('t')) {
+            while (i + 1 < format.size() && format[i + 1] == QLatin1Char('t')) {
+                ++i;
+            }
+            if (out.endsWith(QLatin1Char('(')) && i + 1 < format.size() &&
+                format[i + 1] == QLatin1Char(')')) {
+                out.chop(1);
+                ++i;
+            }
+            continue;
+        }
+        out += c;
+    }
+    return out.simplified();
+}
+
+} // namespace
+
 QString HostDate(const QDateTime& t) {
     const QLocale loc;
+    if (IsCLocale(loc)) {
+        return t.date().toString(Qt::ISODate);
+    }
     return loc.toString(t.date(), loc.dateFormat(QLocale::ShortFormat));
 }
 
 QString HostTime(const QDateTime& t) {
     const QLocale loc;
-    QString format = loc.timeFormat(QLocale::LongFormat);
-    // Qt's long time carries the time zone (" t"); the program's times never did.
-    format.remove(QStringLiteral(" t"));
-    return loc.toString(t.time(), format.trimmed());
+    if (IsCLocale(loc)) {
+        return t.time().toString(QStringLiteral("HH:mm:ss"));
+    }
+    // Qt's long time carries the time zone; the program's times never did.
+    return loc.toString(t.time(), WithoutTimeZone(loc.timeFormat(QLocale::LongFormat)));
 }
 
 QString HostNow(const QDateTime& t) {

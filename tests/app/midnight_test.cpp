@@ -131,8 +131,12 @@ TEST_F(MidnightTest, AMissingBatteryFileIsReportedAndTheOldSnapshotStillLoads) {
               QByteArray("PVChargeLife = 500\r\nGridChargeLife = 42\r\n"));
     EXPECT_EQ(shell.form().NightPVChargeLife, QStringLiteral("500"));
     EXPECT_EQ(shell.form().NightGridChargeLife, QStringLiteral("42"));
-    // Nothing goes to the error log for a failed save.
-    EXPECT_FALSE(QFile::exists(QStringLiteral("ModbusClient errors.log")));
+    // The failure is also logged and shown in the status pane.
+    EXPECT_EQ(CrLfLines(QStringLiteral("ModbusClient errors.log"))
+                  .filter(QStringLiteral("BatteryNight.txt"))
+                  .size(),
+              1);
+    EXPECT_TRUE(shell.form().txtStatus.contains(QStringLiteral("Could not write BatteryNight.txt")));
 }
 
 TEST_F(MidnightTest, StartUpReadsTheSnapshotWhateverItsLetterCase) {
@@ -142,4 +146,37 @@ TEST_F(MidnightTest, StartUpReadsTheSnapshotWhateverItsLetterCase) {
     EXPECT_EQ(other.form().NightPVDischargeLife, QStringLiteral("9"));
     EXPECT_EQ(other.form().NightGridDischargeLife, QStringLiteral("10"));
     EXPECT_EQ(other.form().NightPVChargeLife, QString());
+}
+
+TEST_F(MidnightTest, AMissedLastMinuteStillSavesThatNightOnceAndOnlyANightSeenRunning) {
+    WriteBatteryFile(QStringLiteral("88"));
+    MinuteTick(QTime(23, 58, 30));
+    ASSERT_FALSE(shell.timer3().isActive());
+
+    // The tick of 23:59 was lost (the control editor held Timer2, or the machine slept); the
+    // first tick of the new day saves at once, under the last poll of the day that ended.
+    clock.set(QDateTime(kDay.addDays(1), QTime(0, 1, 5)));
+    shell.Timer2_Timer();
+    QStringList block = SummaryLines();
+    ASSERT_EQ(block.size(), 18);
+    EXPECT_EQ(block.first(), QStringLiteral("07/12/2026 23:58:30"));
+    EXPECT_EQ(shell.form().NightPVChargeLife, QStringLiteral("88"));
+
+    // At most one save for that date, from whichever timer ticks next.
+    clock.set(QDateTime(kDay.addDays(1), QTime(0, 1, 6)));
+    shell.Timer1_Timer();
+    shell.Timer3_Timer();
+    clock.set(QDateTime(kDay.addDays(1), QTime(0, 2, 5)));
+    shell.Timer2_Timer();
+    EXPECT_EQ(SummaryLines().size(), 18);
+
+    // A program started after midnight saves no night it never saw.
+    clock.set(QDateTime(kDay.addDays(2), QTime(0, 0, 30)));
+    Shell later(clock, prompter);
+    later.Form_Load(QString());
+    clock.set(QDateTime(kDay.addDays(2), QTime(0, 1, 30)));
+    later.Timer2_Timer();
+    later.Timer1_Timer();
+    EXPECT_EQ(SummaryLines().size(), 18);
+    EXPECT_TRUE(SaveFailures().isEmpty());
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "model/form.h"
 #include "common/test_support.h"
 #include "decode/decode_context.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
+#include "support/file_failures.h"
 #include "support/prompter.h"
 
 #include <QList>
@@ -20,11 +21,13 @@ protected:
     SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(21, 4, 5))};
     RecordingPrompter prompter;
     ErrorLog log{clock, prompter};
+    FileFailures fileFailures{log};
     QList<QStringList> reads; // {start, quantity} per SendReadRegisters call
-    DecodeContext ctx{form, status, clock, log, [this](const QString& start, const QString& quantity) {
-                          reads.append({start, quantity});
-                          return true;
-                      }};
+    DecodeContext ctx{
+        form, status, clock, log, fileFailures, [this](const QString& start, const QString& quantity) {
+            reads.append({start, quantity});
+            return true;
+        }};
 
     // The clock's "now" in the test locale's short date and long time.
     static QString Now() { return QStringLiteral("07/12/2026 21:04:05"); }

@@ -153,7 +153,7 @@ TEST_F(Energy, DaySaveKeepsTheSnapshotAndAppendsAnEighteenLineBlock) {
     WriteAll(kSummary, "06/12/2026 23:59:00\r\n");
     form.LastPollDate = QStringLiteral("06/12/2026");
     form.LastPollTime = QStringLiteral("23:59:30");
-    DaySave(form, prompter);
+    DaySave(form, prompter, fileFailures);
 
     EXPECT_TRUE(prompter.messages.isEmpty());
     EXPECT_EQ(ReadAll(kNight), state);
@@ -168,11 +168,16 @@ TEST_F(Energy, DaySaveKeepsTheSnapshotAndAppendsAnEighteenLineBlock) {
 
 TEST_F(Energy, DaySaveWithoutAStateFileTellsTheOperator) {
     WriteAll(kNight, "PVChargeLife = 5\r\n");
-    DaySave(form, prompter);
+    DaySave(form, prompter, fileFailures);
     EXPECT_EQ(prompter.messages, QStringList{QStringLiteral(
                                      "Error saving night file and log File not found\r\nmanually save the "
                                      "current Battery.txt file in as night and in the log")});
     EXPECT_EQ(ReadAll(kNight), "PVChargeLife = 5\r\n");
     EXPECT_FALSE(QFile::exists(kSummary));
-    EXPECT_EQ(LogEntries(), 0);
+    // Also logged, with the file that could not be saved.
+    EXPECT_EQ(LogEntries(), 1);
+    EXPECT_TRUE(
+        ReadAll(QStringLiteral("ModbusClient errors.log"))
+            .contains("Procedure: DaySave | Description: Could not write BatteryNight.txt: Battery.txt "
+                      "File not found; the night snapshot is left as it was"));
 }

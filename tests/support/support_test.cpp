@@ -154,3 +154,20 @@ TEST_F(SupportTest, EventBoundaryEndsTheEventWithOneEntry) {
     EXPECT_EQ(lines[1], QString());
     EXPECT_EQ(lines[3], QString());
 }
+
+TEST_F(SupportTest, HostTimesCarryNoTimeZoneAndTheCLocaleWritesIsoDates) {
+    const QDateTime t(QDate(2026, 12, 9), QTime(20, 41, 5));
+    const QLocale previous;
+    for (const char* name : {"zh_CN", "fa_IR", "en_US", "de_DE", "ko_KR"}) {
+        QLocale::setDefault(QLocale(QString::fromLatin1(name)));
+        const QString time = HostTime(t);
+        EXPECT_FALSE(time.contains(QStringLiteral("UTC")) || time.contains(QLatin1Char('(')) ||
+                     time.startsWith(QLatin1Char(' ')) || time.endsWith(QLatin1Char(' ')))
+            << name << ": " << time.toStdString();
+    }
+    // A service started without LANG: no blanks inside the date column of the logs.
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(HostNow(t), QStringLiteral("2026-12-09 20:41:05"));
+    QLocale::setDefault(previous);
+    EXPECT_EQ(HostNow(t), QStringLiteral("09/12/2026 20:41:05"));
+}

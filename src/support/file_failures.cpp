@@ -1,0 +1,21 @@
+#include "support/file_failures.h"
+
+#include "support/error_log.h"
+#include "support/file_utils.h"
+
+void FileFailures::failed(const QString& file, const FileFailure& failure, const QString& kept) {
+    if (failing_.contains(file)) {
+        return;
+    }
+    failing_.insert(file);
+    const QString reason =
+        failure.description.isEmpty() ? ClassicErrorText(failure.number) : failure.description;
+    QString text = QStringLiteral("Could not write ") + file + QStringLiteral(": ") + reason;
+    if (!kept.isEmpty()) {
+        text += QStringLiteral("; ") + kept;
+    }
+    log_.ErrorHandle(QString::number(failure.number), QString::number(failure.step), failure.procedure, text);
+    if (notify) {
+        notify(text);
+    }
+}

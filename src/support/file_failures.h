@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <functional>
+
+class ErrorLog;
+
+// Why a file could not be written: the classic error number, the failing step and procedure.
+struct FileFailure {
+    int number = 0;
+    int step = 0;
+    QString procedure;
+    QString description;
+};
+
+// Reports a file that cannot be written once per run of failures, not once per cycle: the first
+// failure goes to the error log and to notify (the status pane and standard error, since the
+// error log may sit on the same full disk); the next ones stay quiet until the file is written
+// again.
+class FileFailures {
+public:
+    explicit FileFailures(ErrorLog& log) : log_(log) {}
+
+    // kept: what the reader of the file still finds ("its last good content is kept").
+    void failed(const QString& file, const FileFailure& failure, const QString& kept);
+    void succeeded(const QString& file) { failing_.remove(file); }
+    bool failing(const QString& file) const { return failing_.contains(file); }
+
+    std::function<void(const QString&)> notify;
+
+private:
+    ErrorLog& log_;
+    QSet<QString> failing_;
+};
