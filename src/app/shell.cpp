@@ -2,6 +2,8 @@
 
 #include "app/settings.h"
 #include "decode/block_b.h"
+#include "decode/block_c.h"
+#include "decode/block_d.h"
 #include "decode/register_listing.h"
 #include "energy/night.h"
 #include "link/device_type.h"
@@ -19,14 +21,21 @@ const char* const kNotConnected = "not connected";
 Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     : QObject(parent), clock_(clock), prompter_(prompter), log_(clock, prompter), boundary_(log_),
       status_(form_), link_(form_, status_, log_, prompter, boundary_, this),
-      decode_{form_, status_, clock, log_, [this](const QString& start, const QString& quantity) {
+      decode_{form_,
+              status_,
+              clock,
+              log_,
+              [this](const QString& start, const QString& quantity) {
                   return link_.SendReadRegisters(start, quantity);
-              }} {
+              },
+              [this]() -> ControlsForm& { return LoadedControls(); }} {
     boundary_.afterEvent = [this] { Q_EMIT changed(); };
 
     DecoderTable decoders;
     decoders.blockA = [this](const QByteArray& data) { DecodeBlockA(decode_, identity_, data); };
     decoders.blockB = [this](const QByteArray& data) { DecodeBlockB(decode_, data); };
+    decoders.blockC = [this](const QByteArray& data) { DecodeBlockC(decode_, data); };
+    decoders.blockD = [this](const QByteArray& data) { DecodeBlockD(decode_, data); };
     decoders.other = [this](const QByteArray& data, int32_t tid) { DecodeOther(decode_, data, tid); };
     link_.setDecoders(decoders);
     link_.onConnected = [this] {
@@ -43,7 +52,48 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     connect(&timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     connect(&timer2_, &QTimer::timeout, this, [this] { Timer2_Timer(); });
     connect(&timer3_, &QTimer::timeout, this, [this] { Timer3_Timer(); });
+    SetUpControls();
 }
+
+void Shell::SetUpControls() {
+    connect(&controls_.timer1(), &QTimer::timeout, this, [this] { Controlsfrm_Timer1_Timer(); });
+    connect(&controls_.timer2(), &QTimer::timeout, this, [this] { Controlsfrm_Timer2_Timer(); });
+}
+
+ControlsForm& Shell::LoadedControls() {
+    // A control block that arrives while the editor is not loaded loads it, unseen.
+    if (!controls_.form().Loaded) {
+        controls_.Form_Load();
+    }
+    return controls_.form();
+}
+
+void Shell::showcmd_Click() {
+    boundary_.run(QStringLiteral("showcmd_Click"), [this] {
+        // Not connected: the read reports that itself, and the editor opens with the texts it had.
+        link_.SendReadRegisters(QStringLiteral("60300"), QStringLiteral("18"));
+        LoadedControls().Visible = true;
+    });
+}
+
+void Shell::Controlsfrm_Unload() {
+    boundary_.run(QStringLiteral("Controlsfrm_Unload"), [this] {
+        if (controls_.form().Loaded) {
+            controls_.Form_Unload();
+        }
+        controls_.form().Visible = false;
+    });
+}
+
+void Shell::Controlsfrm_Timer1_Timer() {
+    boundary_.run(QStringLiteral("Controlsfrm_Timer1_Timer"), [this] { controls_.Timer1_Timer(); });
+}
+
+void Shell::Controlsfrm_Timer2_Timer() {
+    boundary_.run(QStringLiteral("Controlsfrm_Timer2_Timer"), [this] { controls_.Timer2_Timer(); });
+}
+
+void Shell::HandleFieldValidate() {}
 
 void Shell::Form_Load(const QString& commandLine) {
     boundary_.run(QStringLiteral("Form_Load"), [&] {
@@ -73,7 +123,8 @@ void Shell::Form_Load(const QString& commandLine) {
 }
 
 void Shell::Form_Unload() {
-    boundary_.run(QStringLiteral("Form_Unload"), [] {});
+    // The editor goes with the main window.
+    boundary_.run(QStringLiteral("Form_Unload"), [this] { Controlsfrm_Unload(); });
 }
 
 void Shell::connectcmd_Click() {

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "model/form.h"
+#include "controls/controls_editor.h"
 #include "decode/block_a.h"
 #include "decode/decode_context.h"
 #include "link/connection.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/error_log.h"
 #include "support/event_boundary.h"
 
@@ -37,6 +38,15 @@ public:
     void SelType_Click(int index);
     void Command1_Click();
     void Form_DblClick();
+    // "Controls": reads block C and shows the control register editor.
+    void showcmd_Click();
+
+    // The control register editor's events.
+    void Controlsfrm_Unload();
+    void Controlsfrm_Timer1_Timer();
+    void Controlsfrm_Timer2_Timer();
+    // Validation hook of the editor's fields: accepts every change and does nothing else.
+    void HandleFieldValidate();
 
     // Timer ticks, also run directly by tests.
     void Timer1_Timer();
@@ -50,6 +60,7 @@ public:
     QTimer& timer1() { return timer1_; }
     QTimer& timer2() { return timer2_; }
     QTimer& timer3() { return timer3_; }
+    ControlsEditor& controls() { return controls_; }
 
 Q_SIGNALS:
     // After every event: the view shows the form again.
@@ -57,6 +68,8 @@ Q_SIGNALS:
 
 private:
     void PollStep();
+    void SetUpControls();
+    ControlsForm& LoadedControls();
 
     const Clock& clock_;
     Prompter& prompter_;
@@ -71,4 +84,5 @@ private:
     QTimer timer2_;
     QTimer timer3_;
     QDate timer3ArmedOn_;
+    ControlsEditor controls_{form_, timer1_, timer2_};
 };
