@@ -116,7 +116,7 @@ MainWindow::MainWindow(Shell& shell, QWidget* parent) : QWidget(parent), shell_(
         addField("ChargeRate", &f.ChargeRate, "Value sent by the forced-charge command", "Starting register"),
         2);
     QPushButton* charge = addButton("ForceChargecmd", "Charge", "Sends the forced-charge command");
-    charge->setEnabled(false);
+    connect(charge, &QPushButton::clicked, this, [this] { shell_.ForceChargecmd_Click(); });
     row4->addWidget(charge);
     selType_ = new QComboBox(this);
     Name(selType_, "SelType", "Register-map choice");

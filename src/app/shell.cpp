@@ -1,6 +1,7 @@
 #include "app/shell.h"
 
 #include "app/settings.h"
+#include "controls/forced_charge.h"
 #include "decode/block_b.h"
 #include "decode/block_c.h"
 #include "decode/block_d.h"
@@ -74,6 +75,11 @@ void Shell::showcmd_Click() {
         link_.SendReadRegisters(QStringLiteral("60300"), QStringLiteral("18"));
         LoadedControls().Visible = true;
     });
+}
+
+void Shell::ForceChargecmd_Click() {
+    boundary_.run(QStringLiteral("ForceChargecmd_Click"),
+                  [this] { ::ForceChargecmd_Click(form_, link_, prompter_); });
 }
 
 void Shell::Controlsfrm_Unload() {

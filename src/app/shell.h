@@ -40,6 +40,8 @@ public:
     void Form_DblClick();
     // "Controls": reads block C and shows the control register editor.
     void showcmd_Click();
+    // "Charge": the forced-charge command.
+    void ForceChargecmd_Click();
 
     // The control register editor's events.
     void Controlsfrm_Unload();
