@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/controls_window.h"
 #include "app/pictures.h"
 #include "app/shell.h"
 
@@ -108,15 +109,14 @@ MainWindow::MainWindow(Shell& shell, QWidget* parent) : QWidget(parent), shell_(
     top->addLayout(row3);
 
     auto* row4 = new QHBoxLayout;
-    // The control-register editor and the forced-charge command are not part of this build yet.
     QPushButton* showcmd = addButton("showcmd", "Controls", "Opens the control-register editor");
-    showcmd->setEnabled(false);
+    connect(showcmd, &QPushButton::clicked, this, [this] { shell_.showcmd_Click(); });
     row4->addWidget(showcmd);
     row4->addWidget(
         addField("ChargeRate", &f.ChargeRate, "Value sent by the forced-charge command", "Starting register"),
         2);
     QPushButton* charge = addButton("ForceChargecmd", "Charge", "Sends the forced-charge command");
-    charge->setEnabled(false);
+    connect(charge, &QPushButton::clicked, this, [this] { shell_.ForceChargecmd_Click(); });
     row4->addWidget(charge);
     selType_ = new QComboBox(this);
     Name(selType_, "SelType", "Register-map choice");
@@ -188,6 +188,11 @@ int MainWindow::twipsToPixels(int twips) const {
 
 void MainWindow::refresh() {
     const Form& f = shell_.form();
+    // The editor's window is made when it is first shown; it then follows the shell by itself.
+    if (controls_ == nullptr && shell_.controls().form().Visible) {
+        controls_ = new ControlsWindow(shell_, this);
+        controls_->move(frameGeometry().topRight());
+    }
     for (const Field& field : fields_) {
         // Only changed texts are set, so the caret of a field being typed in stays put.
         if (field.edit->text() != *field.text) {

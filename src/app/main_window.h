@@ -11,6 +11,7 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
+class ControlsWindow;
 class Shell;
 
 // The main window: a view of the shell's form. It shows the form after every event, writes the
@@ -51,6 +52,7 @@ private:
     QLabel* image1_ = nullptr;
     QLabel* versionlbl_ = nullptr;
     QWidget* lower_ = nullptr;
+    ControlsWindow* controls_ = nullptr;
     int shownPicture_ = 0;
     int shownHeight_ = 0;
     int shownWidth_ = 0;

@@ -1,7 +1,10 @@
 #include "app/shell.h"
 
 #include "app/settings.h"
+#include "controls/forced_charge.h"
 #include "decode/block_b.h"
+#include "decode/block_c.h"
+#include "decode/block_d.h"
 #include "decode/register_listing.h"
 #include "energy/night.h"
 #include "link/device_type.h"
@@ -29,7 +32,8 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
                                    fileFailures_,
                                    [this](const QString& start, const QString& quantity) {
                                        return link_.SendReadRegisters(start, quantity);
-                                   }} {
+                                   },
+                                   [this]() -> ControlsForm& { return LoadedControls(); }} {
     boundary_.afterEvent = [this] { Q_EMIT changed(); };
     fileFailures_.notify = [this](const QString& text) {
         status_.AppendStatusLine(text);
@@ -39,13 +43,16 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     DecoderTable decoders;
     decoders.blockA = [this](const QByteArray& data) { DecodeBlockA(decode_, identity_, data); };
     decoders.blockB = [this](const QByteArray& data) { DecodeBlockB(decode_, data); };
+    decoders.blockC = [this](const QByteArray& data) { DecodeBlockC(decode_, data); };
+    decoders.blockD = [this](const QByteArray& data) { DecodeBlockD(decode_, data); };
     decoders.other = [this](const QByteArray& data, int32_t tid) { DecodeOther(decode_, data, tid); };
     link_.setDecoders(decoders);
     link_.onConnected = [this] {
         timer2_.start();
         Timer2_Timer();
         // After a reconnect the operator's rate comes back by itself; a close had stopped it.
-        if (form_.Check1 && !timer1_.isActive()) {
+        // An open control editor keeps holding it until it closes.
+        if (form_.Check1 && !timer1_.isActive() && !controls_.form().Loaded) {
             timer1_.start();
         }
     };
@@ -59,7 +66,53 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     connect(&timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     connect(&timer2_, &QTimer::timeout, this, [this] { Timer2_Timer(); });
     connect(&timer3_, &QTimer::timeout, this, [this] { Timer3_Timer(); });
+    SetUpControls();
 }
+
+void Shell::SetUpControls() {
+    connect(&controls_.timer1(), &QTimer::timeout, this, [this] { Controlsfrm_Timer1_Timer(); });
+    connect(&controls_.timer2(), &QTimer::timeout, this, [this] { Controlsfrm_Timer2_Timer(); });
+}
+
+ControlsForm& Shell::LoadedControls() {
+    // A control block that arrives while the editor is not loaded loads it, unseen.
+    if (!controls_.form().Loaded) {
+        controls_.Form_Load();
+    }
+    return controls_.form();
+}
+
+void Shell::showcmd_Click() {
+    boundary_.run(QStringLiteral("showcmd_Click"), [this] {
+        // Not connected: the read reports that itself, and the editor opens with the texts it had.
+        link_.SendReadRegisters(QStringLiteral("60300"), QStringLiteral("18"));
+        LoadedControls().Visible = true;
+    });
+}
+
+void Shell::ForceChargecmd_Click() {
+    boundary_.run(QStringLiteral("ForceChargecmd_Click"),
+                  [this] { ::ForceChargecmd_Click(form_, link_, prompter_); });
+}
+
+void Shell::Controlsfrm_Unload() {
+    boundary_.run(QStringLiteral("Controlsfrm_Unload"), [this] {
+        if (controls_.form().Loaded) {
+            controls_.Form_Unload();
+        }
+        controls_.form().Visible = false;
+    });
+}
+
+void Shell::Controlsfrm_Timer1_Timer() {
+    boundary_.run(QStringLiteral("Controlsfrm_Timer1_Timer"), [this] { controls_.Timer1_Timer(); });
+}
+
+void Shell::Controlsfrm_Timer2_Timer() {
+    boundary_.run(QStringLiteral("Controlsfrm_Timer2_Timer"), [this] { controls_.Timer2_Timer(); });
+}
+
+void Shell::HandleFieldValidate() {}
 
 void Shell::Form_Load(const QString& commandLine) {
     boundary_.run(QStringLiteral("Form_Load"), [&] {
@@ -91,7 +144,8 @@ void Shell::Form_Load(const QString& commandLine) {
 }
 
 void Shell::Form_Unload() {
-    boundary_.run(QStringLiteral("Form_Unload"), [] {});
+    // The editor goes with the main window.
+    boundary_.run(QStringLiteral("Form_Unload"), [this] { Controlsfrm_Unload(); });
 }
 
 void Shell::connectcmd_Click() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controls/controls_editor.h"
 #include "decode/block_a.h"
 #include "decode/decode_context.h"
 #include "link/connection.h"
@@ -38,6 +39,17 @@ public:
     void SelType_Click(int index);
     void Command1_Click();
     void Form_DblClick();
+    // "Controls": reads block C and shows the control register editor.
+    void showcmd_Click();
+    // "Charge": the forced-charge command.
+    void ForceChargecmd_Click();
+
+    // The control register editor's events.
+    void Controlsfrm_Unload();
+    void Controlsfrm_Timer1_Timer();
+    void Controlsfrm_Timer2_Timer();
+    // Validation hook of the editor's fields: accepts every change and does nothing else.
+    void HandleFieldValidate();
 
     // Timer ticks, also run directly by tests.
     void Timer1_Timer();
@@ -51,6 +63,7 @@ public:
     QTimer& timer1() { return timer1_; }
     QTimer& timer2() { return timer2_; }
     QTimer& timer3() { return timer3_; }
+    ControlsEditor& controls() { return controls_; }
 
 Q_SIGNALS:
     // After every event: the view shows the form again.
@@ -60,6 +73,8 @@ private:
     void PollStep();
     void CatchUpMidnight();
     void SaveNight();
+    void SetUpControls();
+    ControlsForm& LoadedControls();
 
     const Clock& clock_;
     Prompter& prompter_;
@@ -77,4 +92,5 @@ private:
     QDate timer3ArmedOn_;
     QDate lastTickDate_;  // date of the last timer tick while running
     QDate nightSavedFor_; // the date whose midnight was saved last
+    ControlsEditor controls_{form_, timer1_, timer2_};
 };

@@ -6,6 +6,7 @@
 #include <functional>
 
 struct Form;
+struct ControlsForm;
 class StatusPane;
 class Clock;
 class ErrorLog;
@@ -20,6 +21,8 @@ struct DecodeContext {
     FileFailures& fileFailures;
     // SendReadRegisters(start text, quantity text)
     std::function<bool(const QString&, const QString&)> sendRead;
+    // The control register editor's fields; loads the editor (not shown) when it is not loaded.
+    std::function<ControlsForm&()> controls;
 };
 
 // Register word k of a response: bytes 9 + 2k and 10 + 2k, high byte first.

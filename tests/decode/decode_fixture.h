@@ -3,6 +3,7 @@
 #include "common/test_support.h"
 #include "decode/decode_context.h"
 #include "link/status_pane.h"
+#include "model/controls_form.h"
 #include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
@@ -23,11 +24,17 @@ protected:
     ErrorLog log{clock, prompter};
     FileFailures fileFailures{log};
     QList<QStringList> reads; // {start, quantity} per SendReadRegisters call
-    DecodeContext ctx{
-        form, status, clock, log, fileFailures, [this](const QString& start, const QString& quantity) {
-            reads.append({start, quantity});
-            return true;
-        }};
+    ControlsForm controls;
+    DecodeContext ctx{form,
+                      status,
+                      clock,
+                      log,
+                      fileFailures,
+                      [this](const QString& start, const QString& quantity) {
+                          reads.append({start, quantity});
+                          return true;
+                      },
+                      [this]() -> ControlsForm& { return controls; }};
 
     // The clock's "now" in the test locale's short date and long time.
     static QString Now() { return QStringLiteral("07/12/2026 21:04:05"); }
