@@ -1,10 +1,10 @@
 #pragma once
 
-#include "model/form.h"
 #include "decode/block_a.h"
 #include "decode/decode_context.h"
 #include "link/connection.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/error_log.h"
 #include "support/event_boundary.h"
 
@@ -16,6 +16,8 @@ class Clock;
 class Prompter;
 
 extern const char* const kPollRateMessage;
+extern const char* const kStartRangeMessage;
+extern const char* const kNumberRangeMessage;
 
 // The program without its windows: owns the form, the connection and the timers, and turns
 // every window, timer and socket event into the subsystem calls. Headless mode and tests run it
