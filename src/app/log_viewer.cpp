@@ -80,7 +80,7 @@ LogViewer::LogViewer(const QString& path, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("LogViewer"));
     setAccessibleName(QStringLiteral("LogViewer"));
-    setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" - ") + path);
+    setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" - ") + QFileInfo(path).absoluteFilePath());
     view_ = new QPlainTextEdit(this);
     view_->setObjectName(QStringLiteral("LogViewerText"));
     view_->setAccessibleName(QStringLiteral("LogViewerText"));
