@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/controls_window.h"
+#include "app/log_viewer.h"
 #include "app/pictures.h"
 #include "app/shell.h"
 
@@ -135,12 +136,17 @@ MainWindow::MainWindow(Shell& shell, QWidget* parent) : QWidget(parent), shell_(
     auto* lowerGrid = new QGridLayout(lower_);
     lowerGrid->setContentsMargins(0, 0, 0, 0);
     lowerGrid->setSpacing(2);
-    lowerGrid->addWidget(addLabel("BatterySoCView", "* BatterySoC", "State-of-charge log file name"), 0, 0);
+    QLabel* socView = addLabel("BatterySoCView", "* BatterySoC", "State-of-charge log file name");
+    OpenLogOnDoubleClick(socView, [this] { return shell_.form().BatterySoC; });
+    lowerGrid->addWidget(socView, 0, 0);
     lowerGrid->addWidget(addField("BatterySoC", &f.BatterySoC, "State-of-charge log file name"), 0, 1);
-    lowerGrid->addWidget(addLabel("BatteryFileView", "Output file", "Battery state file name"), 1, 0);
+    QLabel* batteryView = addLabel("BatteryFileView", "Output file", "Battery state file name");
+    OpenLogOnDoubleClick(batteryView, [this] { return shell_.form().BatteryToday; });
+    lowerGrid->addWidget(batteryView, 1, 0);
     lowerGrid->addWidget(addField("BatteryToday", &f.BatteryToday, "Battery state file name"), 1, 1);
-    lowerGrid->addWidget(addLabel("RegistersView", "* Registers file", "Registers file name, optional"), 2,
-                         0);
+    QLabel* registersView = addLabel("RegistersView", "* Registers file", "Registers file name, optional");
+    OpenLogOnDoubleClick(registersView, [this] { return shell_.form().RegisterDetails; });
+    lowerGrid->addWidget(registersView, 2, 0);
     lowerGrid->addWidget(addField("RegisterDetails", &f.RegisterDetails, "Registers file name, optional"), 2,
                          1);
     lowerGrid->addWidget(addLabel("Label15", "* Optional", "Marks the optional file names"), 3, 0);

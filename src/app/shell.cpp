@@ -14,13 +14,27 @@
 #include "support/prompter.h"
 #include "support/text_forms.h"
 
+#include <QLocale>
 #include <cstdio>
 
 const char* const kPollRateMessage = "Poll rate must be a number of seconds from 0.001 to 65.535";
+const char* const kStartRangeMessage = "Reg must be a register number from 0 to 65535";
+const char* const kNumberRangeMessage = "No must be a count of registers from 1 to 125";
 
 namespace {
 const char* const kNotConnected = "not connected";
+
+// A text the read conversion takes as a number, whatever its size.
+bool IsNumber(const QString& text) {
+    double value = 0;
+    if (ParseNumber(text, &value)) {
+        return true;
+    }
+    bool ok = false;
+    QLocale().toDouble(text.trimmed(), &ok);
+    return ok;
 }
+} // namespace
 
 Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     : QObject(parent), clock_(clock), prompter_(prompter), log_(clock, prompter), boundary_(log_),
@@ -187,6 +201,10 @@ void Shell::SelType_Click(int index) {
         }
         form_.SelTypeIndex = index;
         ApplySelType(form_, form_.SelTypeEntries.at(index));
+        // "Auto" looks for the SunSpec signature; with no connection there is nobody to ask.
+        if (form_.DeviceMode == QLatin1String("Auto") && form_.isConnected) {
+            RequestSunSpecSignature(status_, link_);
+        }
     });
 }
 
@@ -196,9 +214,22 @@ void Shell::Command1_Click() {
             prompter_.message(QString::fromLatin1(kNotConnected));
             return;
         }
-        if (!link_.SendReadRegisters(form_.Start, form_.Number)) {
+        if (!IsNumber(form_.Start) || !IsNumber(form_.Number)) {
             prompter_.message(QStringLiteral("Reg and No must be numbers"));
+            return;
         }
+        // What one read request can carry: a 16-bit address and at most 125 registers.
+        qint64 start = 0;
+        qint64 number = 0;
+        if (!ConvertWhole(form_.Start, 0, 65535, &start)) {
+            prompter_.message(QString::fromLatin1(kStartRangeMessage));
+            return;
+        }
+        if (!ConvertWhole(form_.Number, 1, 125, &number)) {
+            prompter_.message(QString::fromLatin1(kNumberRangeMessage));
+            return;
+        }
+        link_.SendReadRegisters(form_.Start, form_.Number);
     });
 }
 

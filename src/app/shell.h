@@ -18,6 +18,8 @@ class Clock;
 class Prompter;
 
 extern const char* const kPollRateMessage;
+extern const char* const kStartRangeMessage;
+extern const char* const kNumberRangeMessage;
 
 // The program without its windows: owns the form, the connection and the timers, and turns
 // every window, timer and socket event into the subsystem calls. Headless mode and tests run it

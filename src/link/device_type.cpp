@@ -1,5 +1,6 @@
 #include "link/device_type.h"
 
+#include "link/connection.h"
 #include "link/status_pane.h"
 #include "model/form.h"
 
@@ -21,4 +22,9 @@ void ApplySelType(Form& form, const QString& entry) {
     } else if (entry == QLatin1String("Manual-S")) {
         form.ManualDeviceType = QStringLiteral("SunSpec");
     }
+}
+
+void RequestSunSpecSignature(StatusPane& status, ModbusLink& link) {
+    status.AppendStatusLine(QStringLiteral("Detection: Checking SunSpec signature at 40000..."));
+    link.SendModbusRequest(40000, 2, 0);
 }

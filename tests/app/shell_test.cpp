@@ -1,4 +1,5 @@
 #include "app/shell.h"
+#include "common/fake_server.h"
 #include "common/test_support.h"
 #include "support/clock.h"
 #include "support/prompter.h"
@@ -143,4 +144,78 @@ TEST_F(ShellTest, OperatorCommandsWithoutAConnection) {
     EXPECT_EQ(f.Height, kExpandedHeight);
     shell.Form_DblClick();
     EXPECT_EQ(f.Height, kCompactHeight);
+}
+
+namespace {
+class ConnectedShellTest : public ShellTest {
+protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        ASSERT_TRUE(server.listen());
+        shell.Form_Load(QString());
+        // Paused, so the connect event's poll sends nothing and only the operator's requests go out.
+        shell.form().StopStart = QStringLiteral("Start");
+        shell.form().IP = QStringLiteral("127.0.0.1");
+        shell.form().Port = QString::number(server.port());
+        shell.connectcmd_Click();
+        ASSERT_TRUE(WaitUntil([this] { return shell.form().isConnected; }));
+    }
+
+    FakeServer server;
+    Shell shell{clock, prompter};
+};
+} // namespace
+
+TEST_F(ConnectedShellTest, AutoAsksForTheSunSpecSignatureAfterItsStatusLine) {
+    const QString line = QStringLiteral("Detection: Checking SunSpec signature at 40000...");
+    bool sentBeforeLine = true;
+    shell.status().echo = [&](const QString& message) {
+        if (message == line) {
+            sentBeforeLine = shell.form().awaitingResponse;
+        }
+    };
+    shell.SelType_Click(2);
+    shell.SelType_Click(0);
+    EXPECT_EQ(shell.form().DeviceMode, QStringLiteral("Auto"));
+    EXPECT_EQ(shell.form().ManualDeviceType, QStringLiteral("SunSpec"));
+    EXPECT_TRUE(shell.form().txtStatus.contains(line + QStringLiteral("\r\n")));
+    EXPECT_FALSE(sentBeforeLine);
+    ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 1; }));
+    EXPECT_EQ(server.requests[0], Hex("00 00 00 00 00 06 01 03 9C 40 00 02"));
+}
+
+TEST_F(ShellTest, AutoWhileDisconnectedSendsAndShowsNothing) {
+    Shell shell(clock, prompter);
+    shell.Form_Load(QString());
+    shell.SelType_Click(0);
+    EXPECT_EQ(shell.form().DeviceMode, QStringLiteral("Auto"));
+    EXPECT_TRUE(shell.form().txtStatus.isEmpty());
+    EXPECT_FALSE(shell.form().awaitingResponse);
+    EXPECT_TRUE(prompter.messages.isEmpty());
+}
+
+TEST_F(ConnectedShellTest, GetRefusesWhatARequestCannotCarry) {
+    const QString numbers = QStringLiteral("Reg and No must be numbers");
+    const QString reg = QString::fromLatin1(kStartRangeMessage);
+    const QString count = QString::fromLatin1(kNumberRangeMessage);
+    const struct {
+        const char* start;
+        const char* number;
+        QString message;
+    } cases[] = {{"-1", "1", reg},    {"65536", "1", reg}, {"1e20", "1", reg},    {"0", "0", count},
+                 {"0", "126", count}, {"0", "-3", count},  {"abc", "1", numbers}, {"0", "", numbers}};
+    for (const auto& c : cases) {
+        prompter.messages.clear();
+        shell.form().Start = QString::fromLatin1(c.start);
+        shell.form().Number = QString::fromLatin1(c.number);
+        shell.Command1_Click();
+        EXPECT_EQ(prompter.messages, QStringList({c.message})) << c.start << " " << c.number;
+        EXPECT_FALSE(shell.form().awaitingResponse);
+    }
+    // The limits themselves go out; the server has seen nothing before them.
+    shell.form().Start = QStringLiteral("65535");
+    shell.form().Number = QStringLiteral("125");
+    shell.Command1_Click();
+    ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 1; }));
+    EXPECT_EQ(server.requests[0].right(4), Hex("FF FF 00 7D"));
 }
