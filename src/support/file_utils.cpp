@@ -33,10 +33,8 @@ int ClassicFileError(const QFileDevice& file, const QString& path) {
     case QFileDevice::WriteError:
     case QFileDevice::ResourceError:
         return 61;
-    case QFileDevice::OpenError:
-    case QFileDevice::ReadError:
-        return info.exists() ? 75 : 53;
     default:
+        // Open and read failures among them: the file is there but unusable, or not there at all.
         return info.exists() ? 75 : 53;
     }
 }
