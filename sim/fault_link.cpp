@@ -14,7 +14,7 @@ struct FaultLink::Pair : QObject {
 
 bool FaultLink::Parse(const QString& text, Kind* kind, int* awaySeconds) {
     const QStringList parts = text.split(QLatin1Char(':'));
-    const QString name = parts.first();
+    const QString& name = parts.first();
     *awaySeconds = 10;
     if (name == QLatin1String("away") && parts.size() == 2) {
         bool ok = false;

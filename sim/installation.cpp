@@ -21,24 +21,24 @@ bool Within(const Range& r, int address, int count) {
 }
 
 // Texts go two characters to a word, the first in the high byte, padded with blanks.
-void PutText(std::array<quint16, 96>& words, int first, int wordCount, const char* text) {
+void PutText(QList<quint16>& words, int first, qsizetype wordCount, const char* text) {
     const QByteArray bytes = QByteArray(text).leftJustified(wordCount * 2, ' ', true);
-    for (int i = 0; i < wordCount; ++i) {
-        words[static_cast<size_t>(first + i)] = static_cast<quint16>(static_cast<quint8>(bytes[2 * i]) << 8 |
-                                                                     static_cast<quint8>(bytes[2 * i + 1]));
+    for (qsizetype i = 0; i < wordCount; ++i) {
+        words[first + i] = static_cast<quint16>(static_cast<quint8>(bytes[2 * i]) << 8 |
+                                                static_cast<quint8>(bytes[2 * i + 1]));
     }
 }
 
 // A signed power goes into two words, high word first, as the installation's firmware writes it.
-void PutSigned(std::array<quint16, 96>& words, int first, int value) {
+void PutSigned(QList<quint16>& words, int first, int value) {
     const auto bits = static_cast<quint32>(static_cast<qint32>(value));
-    words[static_cast<size_t>(first)] = static_cast<quint16>(bits >> 16);
-    words[static_cast<size_t>(first + 1)] = static_cast<quint16>(bits & 0xFFFF);
+    words[first] = static_cast<quint16>(bits >> 16);
+    words[first + 1] = static_cast<quint16>(bits & 0xFFFF);
 }
 
-void PutUnsigned(std::array<quint16, 96>& words, int first, quint32 value) {
-    words[static_cast<size_t>(first)] = static_cast<quint16>(value >> 16);
-    words[static_cast<size_t>(first + 1)] = static_cast<quint16>(value & 0xFFFF);
+void PutUnsigned(QList<quint16>& words, int first, quint32 value) {
+    words[first] = static_cast<quint16>(value >> 16);
+    words[first + 1] = static_cast<quint16>(value & 0xFFFF);
 }
 
 // PV output in watts at a fractional hour of the day: daylight from 6 to 20, passing clouds.
@@ -70,8 +70,7 @@ Installation::Installation(const QDateTime& start, bool sunspec) : now_(start), 
 
 double Installation::maxPowerW(int limitAddress) const {
     const int index = limitAddress - kLimits.first;
-    const double limit =
-        (limits_[static_cast<size_t>(index)] << 16 | limits_[static_cast<size_t>(index + 1)]) * 10.0;
+    const double limit = (limits_[index] << 16 | limits_[index + 1]) * 10.0;
     return std::min<double>(kRatedBatteryW, std::max(0.0, limit));
 }
 
@@ -152,7 +151,7 @@ bool Installation::read(int address, int count, QList<quint16>* values) const {
 
 int Installation::wordAt(int address) const {
     if (Within(kBlockA, address, 1)) {
-        std::array<quint16, 96> a{};
+        QList<quint16> a(kBlockA.count, 0);
         PutText(a, 0, 10, "BSIM-2026-0000-00042");
         a[10] = 0x0103; // hardware V1.3
         PutText(a, 11, 15, "battery-sim " MODBUSCLIENT_SIM_VERSION);
@@ -163,7 +162,7 @@ int Installation::wordAt(int address) const {
         PutSigned(a, 71, pvBatteryW_);
         PutSigned(a, 73, gridW_);
         a[95] = static_cast<quint16>(std::lround(soc_));
-        return a[static_cast<size_t>(address - kBlockA.first)];
+        return a[address - kBlockA.first];
     }
     if (Within(kBlockB, address, 1)) {
         const int offset = address - kBlockB.first;
@@ -176,10 +175,10 @@ int Installation::wordAt(int address) const {
         return static_cast<int>((value >> (16 * (3 - word))) & 0xFFFF);
     }
     if (Within(kLimits, address, 1)) {
-        return limits_[static_cast<size_t>(address - kLimits.first)];
+        return limits_[address - kLimits.first];
     }
     if (Within(kControl, address, 1)) {
-        return control_[static_cast<size_t>(address - kControl.first)];
+        return control_[address - kControl.first];
     }
     if (Within(kSignature, address, 1)) {
         return address == kSignature.first ? 0x5375 : 0x6E53; // "SunS"
@@ -189,11 +188,11 @@ int Installation::wordAt(int address) const {
 
 bool Installation::write(int address, quint16 value) {
     if (Within(kControl, address, 1)) {
-        control_[static_cast<size_t>(address - kControl.first)] = value;
+        control_[address - kControl.first] = value;
         return true;
     }
     if (Within(kLimits, address, 1)) {
-        limits_[static_cast<size_t>(address - kLimits.first)] = value;
+        limits_[address - kLimits.first] = value;
         return true;
     }
     return false;

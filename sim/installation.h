@@ -51,6 +51,6 @@ private:
     int pvBatteryW_ = 0;
     int gridW_ = 0;
     std::array<double, 4> counters_{};
-    std::array<quint16, 18> control_{};
-    std::array<quint16, 4> limits_{};
+    QList<quint16> control_ = QList<quint16>(18, 0);
+    QList<quint16> limits_ = QList<quint16>(4, 0);
 };
