@@ -158,6 +158,10 @@ QStringList ExpectedSocValues(const QList<Image>& cycles) {
     return values;
 }
 
+std::string Text(const QStringList& lines) {
+    return lines.join(QLatin1Char('\n')).toStdString();
+}
+
 QStringList LastWords(const QStringList& lines) {
     QStringList words;
     for (const QString& line : lines) {

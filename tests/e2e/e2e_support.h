@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <string>
+
 class Installation;
 
 // A program started for a test; stopped (SIGTERM, then SIGKILL) when the object goes.
@@ -43,6 +45,8 @@ QStringList ExpectedRegisterLines(const Image& image);
 // The state-of-charge values logged over these cycles, from a start with no value.
 QStringList ExpectedSocValues(const QList<Image>& cycles);
 
+// Lines as one text, so that a failed comparison prints readably.
+std::string Text(const QStringList& lines);
 // The last word of each line.
 QStringList LastWords(const QStringList& lines);
 // A free loopback port, for servers that cannot report the one they took.

@@ -49,7 +49,7 @@ TEST_F(Headless, EveryCycleWritesWhatTheSimulatorServed) {
         cycles.append(PolledImage(model));
         ASSERT_TRUE(WaitUntil([&] { return filesShow(cycles.last()); }, 8000))
             << "cycle " << cycle << ":\n"
-            << CrLfLines(path(QStringLiteral("Battery.txt"))).join(QLatin1Char('\n')).toStdString();
+            << Text(CrLfLines(path(QStringLiteral("Battery.txt"))));
     }
     EXPECT_NE(cycles.first().value(60071), cycles.last().value(60071));
     EXPECT_EQ(client.stop(), 0);
@@ -59,7 +59,8 @@ TEST_F(Headless, EveryCycleWritesWhatTheSimulatorServed) {
         model.advance(3600);
         cycles.append(PolledImage(model));
     }
-    EXPECT_EQ(LastWords(CrLfLines(path(QStringLiteral("BatterySoC.log")))), ExpectedSocValues(cycles));
+    EXPECT_EQ(Text(LastWords(CrLfLines(path(QStringLiteral("BatterySoC.log"))))),
+              Text(ExpectedSocValues(cycles)));
 }
 
 TEST_F(Headless, AnIndependentServersImageGivesTheseExactLines) {
@@ -85,12 +86,13 @@ TEST_F(Headless, AnIndependentServersImageGivesTheseExactLines) {
     QStringList battery = CrLfLines(path(QStringLiteral("Battery.txt")));
     ASSERT_EQ(battery.size(), 16);
     EXPECT_TRUE(battery.takeLast().startsWith(QStringLiteral("Date = ")));
-    EXPECT_EQ(battery, ExpectedBatteryLines(image));
+    EXPECT_EQ(Text(battery), Text(ExpectedBatteryLines(image)));
     const QStringList registers = CrLfLines(path(QStringLiteral("registers.txt")));
     EXPECT_EQ(registers.size(), 121);
-    EXPECT_EQ(registers, ExpectedRegisterLines(image));
+    EXPECT_EQ(Text(registers), Text(ExpectedRegisterLines(image)));
     // The charge stayed put, so the log has its one line.
-    EXPECT_EQ(LastWords(CrLfLines(path(QStringLiteral("BatterySoC.log")))), ExpectedSocValues({image}));
+    EXPECT_EQ(Text(LastWords(CrLfLines(path(QStringLiteral("BatterySoC.log"))))),
+              Text(ExpectedSocValues({image})));
 }
 
 TEST_F(Headless, TheDemoKeepsItsFilesApartAndStopsTheSimulatorOnExit) {
