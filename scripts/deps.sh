@@ -2,9 +2,9 @@
 # Installs the Debian packages the build needs, when any is missing. Sourced by ./run and ./test.
 # Usage: deps.sh [with-tests]
 set -e
-packages="cmake ninja-build g++ qt6-base-dev libgl-dev"
+packages="cmake ninja-build g++ qt6-base-dev qt6-serialbus-dev libgl-dev"
 if [ "$1" = "with-tests" ]; then
-    packages="$packages libgtest-dev googletest"
+    packages="$packages libgtest-dev googletest python3-pymodbus python3-serial-asyncio"
 fi
 missing=""
 for p in $packages; do

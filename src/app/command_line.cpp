@@ -26,7 +26,11 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     const QCommandLineOption headless(QStringLiteral("headless"),
                                       QStringLiteral("No windows: prompts on standard error, status lines on "
                                                      "standard output; runs until SIGINT or SIGTERM."));
-    parser.addOptions({port, connect, poll, timeout, headless});
+    const QCommandLineOption demo(
+        QStringLiteral("demo"),
+        QStringLiteral("Start the simulated installation battery-sim, keep the files in "
+                       "modbusclient-demo/, connect to it and poll every 2 s."));
+    parser.addOptions({port, connect, poll, timeout, headless, demo});
     parser.addPositionalArgument(QStringLiteral("IP"),
                                  QStringLiteral("Server address (replaces the IP field)."),
                                  QStringLiteral("[IP]"));
@@ -69,5 +73,6 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     result->timeoutMs = static_cast<int>(RoundHalfEven(seconds * 1000.0));
     result->connect = parser.isSet(connect);
     result->headless = parser.isSet(headless);
+    result->demo = parser.isSet(demo);
     return true;
 }

@@ -12,6 +12,7 @@ struct CommandLine {
     int timeoutMs = 5000;
     bool connect = false;
     bool headless = false;
+    bool demo = false; // a simulated installation, files in modbusclient-demo/
 };
 
 // Parses the arguments (argv[0] first). Returns false with a one-line reason in *error for bad

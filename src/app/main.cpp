@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/demo.h"
 #include "app/main_window.h"
 #include "app/message_box_prompter.h"
 #include "app/shell.h"
@@ -68,6 +69,20 @@ void Start(Shell& shell, const CommandLine& options, QWidget* window) {
     }
     Q_EMIT shell.changed();
 }
+
+// --demo: the simulator is the server; a failure to start it ends the program with status 1.
+bool StartDemo(Demo& demo, QCoreApplication& app) {
+    QObject::connect(&demo, &Demo::failed, &app, [](const QString& reason) {
+        std::fprintf(stderr, "ModbusClient: %s\n", reason.toLocal8Bit().constData());
+        QCoreApplication::exit(1);
+    });
+    QString error;
+    if (!demo.start(&error)) {
+        std::fprintf(stderr, "ModbusClient: %s\n", error.toLocal8Bit().constData());
+        return false;
+    }
+    return true;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -100,6 +115,11 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("ModbusClient"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(MODBUSCLIENT_VERSION_TEXT));
 
+    if (options.demo && !Demo::EnterFolder(&error)) {
+        std::fprintf(stderr, "ModbusClient: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+
     SystemClock clock;
     if (headless) {
         StderrPrompter prompter;
@@ -107,6 +127,10 @@ int main(int argc, char** argv) {
         shell.status().echo = PrintLine;
         QuitOnStopSignals(*app);
         Start(shell, options, nullptr);
+        Demo demo(shell);
+        if (options.demo && !StartDemo(demo, *app)) {
+            return 1;
+        }
         const int code = app->exec();
         shell.Form_Unload();
         return code;
@@ -117,5 +141,9 @@ int main(int argc, char** argv) {
     MainWindow window(shell);
     QuitOnStopSignals(*app);
     Start(shell, options, &window);
+    Demo demo(shell);
+    if (options.demo && !StartDemo(demo, *app)) {
+        return 1;
+    }
     return app->exec();
 }

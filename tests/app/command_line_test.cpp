@@ -30,6 +30,12 @@ TEST(CommandLine, PositionalWordsJoinIntoTheClassicLineAndOptionsAreRead) {
     EXPECT_TRUE(none.poll.isEmpty());
     EXPECT_EQ(none.timeoutMs, 5000);
     EXPECT_FALSE(none.connect);
+    EXPECT_FALSE(none.demo);
+
+    CommandLine demo;
+    ASSERT_TRUE(Parse({"--demo", "--headless"}, &demo));
+    EXPECT_TRUE(demo.demo);
+    EXPECT_TRUE(demo.headless);
 }
 
 TEST(CommandLine, BadValuesAreRefusedWithAReason) {

@@ -1,0 +1,146 @@
+#include "fault_link.h"
+
+#include <QHostAddress>
+#include <QTimer>
+
+#include <cstdio>
+
+// One client and its own connection to the server; gone when either side closes.
+struct FaultLink::Pair : QObject {
+    QPointer<QTcpSocket> client;
+    QTcpSocket server;
+    QByteArray pending; // server bytes not yet a whole answer
+};
+
+bool FaultLink::Parse(const QString& text, Kind* kind, int* awaySeconds) {
+    const QStringList parts = text.split(QLatin1Char(':'));
+    const QString& name = parts.first();
+    *awaySeconds = 10;
+    if (name == QLatin1String("away") && parts.size() == 2) {
+        bool ok = false;
+        *awaySeconds = parts[1].toInt(&ok);
+        *kind = Kind::Away;
+        return ok && *awaySeconds > 0;
+    }
+    if (parts.size() != 1) {
+        return false;
+    }
+    const struct {
+        const char* name;
+        Kind kind;
+    } kinds[] = {{"split", Kind::Split}, {"glue", Kind::Glue},       {"silent", Kind::Silent},
+                 {"close", Kind::Close}, {"garbage", Kind::Garbage}, {"away", Kind::Away}};
+    for (const auto& k : kinds) {
+        if (name == QLatin1String(k.name)) {
+            *kind = k.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+FaultLink::FaultLink(Kind kind, int awaySeconds, quint16 serverPort, QObject* parent)
+    : QObject(parent), kind_(kind), awaySeconds_(awaySeconds), serverPort_(serverPort) {
+    connect(&listener_, &QTcpServer::newConnection, this, &FaultLink::accept);
+}
+
+bool FaultLink::listen(quint16 port) {
+    if (!listener_.listen(QHostAddress::LocalHost, port)) {
+        return false;
+    }
+    port_ = listener_.serverPort();
+    if (kind_ == Kind::Away) {
+        QTimer::singleShot(awaySeconds_ * 1000, this, &FaultLink::goAwayOrBack);
+    }
+    return true;
+}
+
+void FaultLink::goAwayOrBack() {
+    if (listener_.isListening()) {
+        std::printf("fault: away for %d s\n", awaySeconds_);
+        listener_.close();
+        for (QTcpSocket* client : findChildren<QTcpSocket*>()) {
+            client->abort();
+        }
+    } else {
+        listener_.listen(QHostAddress::LocalHost, port_);
+        std::printf("fault: back\n");
+    }
+    std::fflush(stdout);
+    QTimer::singleShot(awaySeconds_ * 1000, this, &FaultLink::goAwayOrBack);
+}
+
+void FaultLink::accept() {
+    while (QTcpSocket* client = listener_.nextPendingConnection()) {
+        auto* pair = new Pair;
+        pair->setParent(this);
+        pair->client = client;
+        client->setParent(pair);
+        client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        pair->server.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        pair->server.connectToHost(QHostAddress::LocalHost, serverPort_);
+        connect(client, &QTcpSocket::readyRead, pair, [pair] {
+            // Requests go through untouched; they queue until the server connection is up.
+            pair->server.write(pair->client->readAll());
+        });
+        connect(&pair->server, &QTcpSocket::readyRead, pair, [this, pair] {
+            pair->pending += pair->server.readAll();
+            while (pair->pending.size() >= 6) {
+                const int length = (quint8(pair->pending[4]) << 8 | quint8(pair->pending[5])) + 6;
+                if (pair->pending.size() < length) {
+                    break;
+                }
+                const QByteArray frame = pair->pending.left(length);
+                pair->pending.remove(0, length);
+                answer(pair, frame);
+            }
+        });
+        connect(client, &QTcpSocket::disconnected, pair, &QObject::deleteLater);
+        connect(&pair->server, &QTcpSocket::disconnected, pair, [pair] {
+            if (pair->client) {
+                pair->client->disconnectFromHost();
+            }
+        });
+    }
+}
+
+void FaultLink::answer(Pair* pair, const QByteArray& frame) {
+    QTcpSocket* client = pair->client;
+    if (client == nullptr) {
+        return;
+    }
+    const bool spoil = kind_ == Kind::Split || (++answers_ % 3) == 0;
+    if (!spoil || kind_ == Kind::Away) {
+        client->write(frame);
+        return;
+    }
+    switch (kind_) {
+    case Kind::Split:
+        // One byte per event-loop turn, so each leaves in a segment of its own.
+        for (int i = 0; i < frame.size(); ++i) {
+            QTimer::singleShot(2 * i, client, [client, byte = frame.mid(i, 1)] { client->write(byte); });
+        }
+        break;
+    case Kind::Glue:
+        client->write(frame + frame);
+        break;
+    case Kind::Silent:
+        break;
+    case Kind::Close:
+        client->write(frame.left(frame.size() / 2));
+        client->flush();
+        client->disconnectFromHost();
+        break;
+    case Kind::Garbage: {
+        QByteArray noise(frame.size(), '\0');
+        for (char& c : noise) {
+            noise_ = noise_ * 1103515245u + 12345u;
+            c = static_cast<char>(noise_ >> 16);
+        }
+        client->write(noise);
+        break;
+    }
+    case Kind::Away:
+        break;
+    }
+}
