@@ -1,5 +1,7 @@
 #pragma once
 
+#include "publish/broker_settings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +14,8 @@ struct CommandLine {
     int timeoutMs = 5000;
     bool connect = false;
     bool headless = false;
+    // The --mqtt options as given; all empty: the settings file alone decides.
+    BrokerOptions mqtt;
 };
 
 // Parses the arguments (argv[0] first). Returns false with a one-line reason in *error for bad
