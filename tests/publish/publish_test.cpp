@@ -1,0 +1,329 @@
+#include "app/publishing.h"
+#include "app/shell.h"
+#include "common/fake_server.h"
+#include "common/test_support.h"
+#include "publish/broker_settings.h"
+#include "support/clock.h"
+#include "support/prompter.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+
+#include <ctime>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+// A real mosquitto broker on a loopback port of its own. Started as root it would switch to its
+// own user, who cannot read the test's private folder: it stays the user that runs the test.
+class Broker {
+public:
+    explicit Broker(const QByteArray& extraConfig = {}) : extra_(extraConfig) {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        port_ = probe.serverPort();
+    }
+    ~Broker() { stop(); }
+
+    bool start() {
+        const QByteArray user = getpwuid(geteuid())->pw_name;
+        WriteAll(QStringLiteral("broker.conf"),
+                 "listener " + QByteArray::number(port_) + " 127.0.0.1\nuser " + user + "\n" + extra_);
+        process_.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), QStringLiteral("broker.conf")});
+        return process_.waitForStarted() && WaitUntil([this] {
+                   QTcpSocket socket;
+                   socket.connectToHost(QHostAddress::LocalHost, port_);
+                   return socket.waitForConnected(100);
+               });
+    }
+    void stop() {
+        process_.kill(); // as a crash or a power cut would: no goodbye to the clients
+        process_.waitForFinished();
+    }
+    quint16 port() const { return port_; }
+
+private:
+    QByteArray extra_;
+    quint16 port_ = 0;
+    QProcess process_;
+};
+
+// mosquitto_sub on every topic the client writes; retained messages arrive on subscribing.
+class Subscriber {
+public:
+    explicit Subscriber(quint16 port) {
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
+            while (process_.canReadLine()) {
+                const QByteArray line = process_.readLine().trimmed();
+                const qsizetype blank = line.indexOf(' ');
+                received.append({line.left(blank), line.mid(blank + 1)});
+            }
+        });
+        process_.start(QStringLiteral("mosquitto_sub"),
+                       {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                        QString::number(port), QStringLiteral("-v"), QStringLiteral("-t"),
+                        QStringLiteral("homeassistant/#"), QStringLiteral("-t"),
+                        QStringLiteral("modbusclient/#")});
+    }
+    ~Subscriber() {
+        process_.kill();
+        process_.waitForFinished();
+    }
+    // The payloads received on a topic, oldest first.
+    QList<QByteArray> on(const QByteArray& topic) const {
+        QList<QByteArray> payloads;
+        for (const auto& [t, payload] : received) {
+            if (t == topic) {
+                payloads.append(payload);
+            }
+        }
+        return payloads;
+    }
+    QJsonObject last(const QByteArray& topic) const {
+        return QJsonDocument::fromJson(on(topic).value(on(topic).size() - 1)).object();
+    }
+    QList<std::pair<QByteArray, QByteArray>> received;
+
+private:
+    QProcess process_;
+};
+
+class PublishTest : public InTempDir {
+protected:
+    void SetUp() override {
+        InTempDir::SetUp();
+        ASSERT_TRUE(server.listen());
+        const char serial[] = "TX2026SN0042";
+        for (int i = 0; i < 6; ++i) {
+            server.registers[60000 + i] = serial[2 * i] * 256 + serial[2 * i + 1];
+        }
+        server.registers[60011] = 'F' * 256 + 'W';
+        server.registers[60012] = '1' * 256 + '2';
+        server.registers[60030] = 5000;  // rated battery power
+        server.registers[60032] = 10240; // capacity
+        server.registers[60071] = 65535; // PV: -100
+        server.registers[60072] = 65436;
+        server.registers[60074] = 300; // grid
+        server.registers[60095] = 57;
+        server.registers[60169] = 1500; // PV charge, lifetime
+        server.registers[60187] = 90;   // grid charge, lifetime
+        QObject::connect(&shell, &Shell::pollCycleCompleted, [this] { ++cycles; });
+    }
+
+    void Publish(quint16 port, const QByteArray& user = {}, const QByteArray& password = {}) {
+        BrokerSettings settings;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.port = port;
+        settings.user = QString::fromLatin1(user);
+        settings.password = password;
+        publisher = StartPublishing(shell, settings, clock);
+        publisher->setReconnectDelays(50, 400);
+    }
+
+    void Connect() {
+        shell.Form_Load(QStringLiteral("127.0.0.1"));
+        shell.form().Port = QString::number(server.port());
+        shell.connectcmd_Click(); // its connect event polls once
+        ASSERT_TRUE(WaitUntil([this] { return cycles == 1; }));
+    }
+
+    void PollAndPublish(Broker& broker) {
+        ASSERT_TRUE(broker.start());
+        Publish(broker.port());
+        Connect();
+        ASSERT_TRUE(WaitUntil([&] { return publisher->connected(); }));
+    }
+
+    bool Cycle() {
+        const int before = cycles;
+        shell.Timer2_Timer();
+        return WaitUntil([&] { return cycles == before + 1; });
+    }
+
+    int BrokerEntries() const {
+        return static_cast<int>(ReadAll(QStringLiteral("ModbusClient errors.log")).count("MQTT broker"));
+    }
+
+    SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(21, 4, 5))};
+    RecordingPrompter prompter;
+    FakeServer server;
+    Shell shell{clock, prompter};
+    std::unique_ptr<MqttPublisher> publisher;
+    int cycles = 0;
+    const QByteArray prefix = "modbusclient/TX2026SN0042";
+};
+
+} // namespace
+
+TEST_F(PublishTest, StateAndDiscoveryReachASubscriberAndComeBackAfterTheBrokerRestarts) {
+    Broker broker("allow_anonymous true\n");
+    PollAndPublish(broker);
+
+    auto subscriber = std::make_unique<Subscriber>(broker.port());
+    ASSERT_TRUE(WaitUntil([&] { return !subscriber->on(prefix + "/state").isEmpty(); }));
+    const QJsonObject state = subscriber->last(prefix + "/state");
+    EXPECT_EQ(state.value("soc").toDouble(), 57);
+    EXPECT_EQ(state.value("pv_power").toDouble(), -100);
+    EXPECT_EQ(state.value("grid_power").toDouble(), 300);
+    EXPECT_EQ(state.value("battery_power").toDouble(), 5000);
+    EXPECT_EQ(state.value("capacity_kwh").toDouble(), 10240);
+    EXPECT_DOUBLE_EQ(state.value("level_kwh").toDouble(), 5836.8); // 57 % of 10240
+    EXPECT_EQ(state.value("pv_charge_total").toDouble(), 1500);
+    EXPECT_EQ(state.value("grid_charge_today").toDouble(), 90);
+    EXPECT_EQ(state.value("serial").toString(), QStringLiteral("TX2026SN0042"));
+    EXPECT_EQ(state.value("firmware").toString(), QStringLiteral("FW12"));
+    EXPECT_TRUE(state.value("time").toString().startsWith(QStringLiteral("2026-12-07T21:04:05")));
+    ASSERT_TRUE(
+        WaitUntil([&] { return subscriber->on(prefix + "/availability") == QList<QByteArray>{"online"}; }));
+
+    const QJsonObject soc = subscriber->last("homeassistant/sensor/TX2026SN0042/soc/config");
+    EXPECT_EQ(soc.value("device_class").toString(), QStringLiteral("battery"));
+    EXPECT_EQ(soc.value("unit_of_measurement").toString(), QStringLiteral("%"));
+    EXPECT_EQ(soc.value("state_topic").toString(), QString::fromLatin1(prefix + "/state"));
+    EXPECT_EQ(soc.value("availability_topic").toString(), QString::fromLatin1(prefix + "/availability"));
+    EXPECT_EQ(soc.value("value_template").toString(), QStringLiteral("{{ value_json.soc }}"));
+    EXPECT_EQ(soc.value("device").toObject().value("sw_version").toString(), QStringLiteral("FW12"));
+    const QJsonObject life = subscriber->last("homeassistant/sensor/TX2026SN0042/pv_charge_total/config");
+    EXPECT_EQ(life.value("state_class").toString(), QStringLiteral("total_increasing"));
+    EXPECT_EQ(life.value("unit_of_measurement").toString(), QStringLiteral("kWh"));
+    EXPECT_EQ(life.value("device").toObject(), soc.value("device").toObject()) << "one device";
+
+    // One state per cycle while the broker stands.
+    ASSERT_TRUE(Cycle());
+    ASSERT_TRUE(WaitUntil([&] { return subscriber->on(prefix + "/state").size() == 2; }));
+
+    // The broker dies: the cycles go on, the newest state waits, the outage is logged once.
+    broker.stop();
+    subscriber.reset();
+    ASSERT_TRUE(WaitUntil([&] { return !publisher->connected(); }));
+    server.registers[60095] = 58;
+    ASSERT_TRUE(Cycle());
+    const int attempts = publisher->attempts();
+    ASSERT_TRUE(WaitUntil([&] { return publisher->attempts() >= attempts + 3; }));
+    server.registers[60095] = 59;
+    ASSERT_TRUE(Cycle());
+    EXPECT_EQ(BrokerEntries(), 1);
+
+    // Back, empty: discovery, availability and the newest state are said again.
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(WaitUntil([&] { return publisher->connected(); }));
+    subscriber = std::make_unique<Subscriber>(broker.port());
+    ASSERT_TRUE(WaitUntil([&] { return subscriber->on(prefix + "/state").size() == 1; }));
+    EXPECT_EQ(subscriber->last(prefix + "/state").value("soc").toDouble(), 59);
+    EXPECT_EQ(subscriber->on(prefix + "/availability"), QList<QByteArray>{"online"});
+    EXPECT_FALSE(subscriber->on("homeassistant/sensor/TX2026SN0042/grid_power/config").isEmpty());
+    EXPECT_EQ(BrokerEntries(), 1);
+
+    // The installation goes away: its figures are no longer live.
+    server.close();
+    ASSERT_TRUE(WaitUntil([&] { return subscriber->on(prefix + "/availability").value(1) == "offline"; }));
+}
+
+TEST_F(PublishTest, AWrongPasswordIsLoggedOnceAndPollingGoesOn) {
+    WriteAll(QStringLiteral("passwords"), {});
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                                {QStringLiteral("-b"), QStringLiteral("passwords"), QStringLiteral("meter"),
+                                 QStringLiteral("right")}),
+              0);
+    Broker broker("allow_anonymous false\npassword_file passwords\n");
+    ASSERT_TRUE(broker.start());
+    Publish(broker.port(), "meter", "wrong-secret");
+    Connect();
+    ASSERT_TRUE(WaitUntil([&] { return publisher->attempts() >= 3; }));
+    ASSERT_TRUE(Cycle());
+    ASSERT_TRUE(Cycle());
+    EXPECT_FALSE(publisher->connected());
+    const QByteArray log = ReadAll(QStringLiteral("ModbusClient errors.log"));
+    EXPECT_EQ(BrokerEntries(), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("not authorised")) << log.toStdString();
+    EXPECT_FALSE(log.contains("wrong-secret"));
+    EXPECT_EQ(CrLfLines(QStringLiteral("Battery.txt")).size(), 16);
+}
+
+TEST_F(PublishTest, ABrokerThatNeverAnswersDoesNotDelayThePollCycle) {
+    Connect();
+    const auto meanCycleMs = [this] {
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_TRUE(Cycle());
+        }
+        return timer.nsecsElapsed() / 20 / 1e6;
+    };
+    const double without = meanCycleMs();
+
+    // Takes the connection and reads nothing.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    Publish(silent.serverPort());
+    publisher->setAnswerTimeoutMs(300);
+    ASSERT_TRUE(Cycle());
+    ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }));
+    const double with = meanCycleMs();
+    std::printf("mean poll cycle: %.3f ms without a broker, %.3f ms with a silent one\n", without, with);
+    EXPECT_LT(with, without + 5.0);
+
+    // Given up after the answer time-out, once in the log, and tried again.
+    ASSERT_TRUE(WaitUntil([&] { return publisher->attempts() >= 3; }));
+    EXPECT_EQ(BrokerEntries(), 1);
+    EXPECT_TRUE(ReadAll(QStringLiteral("ModbusClient errors.log")).contains("no answer within 0.3 s"));
+}
+
+TEST_F(PublishTest, PublishingCostsLittleClientTimePerCycle) {
+    Broker broker("allow_anonymous true\n");
+    PollAndPublish(broker);
+    constexpr int kRounds = 500;
+    double cpuNs = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        timespec start{};
+        timespec end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        publisher->cycleCompleted(shell.form());
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        cpuNs += (end.tv_sec - start.tv_sec) * 1e9 + (end.tv_nsec - start.tv_nsec);
+        QCoreApplication::processEvents(); // the library's socket drains between cycles
+    }
+    const double perCycleUs = cpuNs / kRounds / 1000;
+    std::printf("publish path: %.1f us of CPU per cycle\n", perCycleUs);
+    RecordProperty("publish_us_per_cycle", QString::number(perCycleUs, 'f', 1).toStdString());
+    EXPECT_TRUE(publisher->connected());
+    // Some 12 us in a debug build; the bound leaves room for a busy shared machine.
+    EXPECT_LT(perCycleUs, 50);
+}
+
+TEST(BrokerSettingsTest, TheCommandLineWinsOverTheFileAndNoOptionMeansNoBroker) {
+    QTemporaryDir dir;
+    const QString conf = dir.filePath(QStringLiteral("modbusclient.conf"));
+    WriteAll(conf, "[mqtt]\nhost = broker.lan:1884\ntopic = home/battery/\nuser = meter\n");
+    BrokerSettings settings;
+    QString error;
+    ASSERT_TRUE(ResolveBrokerSettings({}, ReadBrokerConf(conf), "pw", &settings, &error));
+    EXPECT_EQ(settings.host, QStringLiteral("broker.lan"));
+    EXPECT_EQ(settings.port, 1884);
+    EXPECT_EQ(settings.topicPrefix, QStringLiteral("home/battery"));
+    EXPECT_EQ(settings.user, QStringLiteral("meter"));
+    EXPECT_EQ(settings.password, "pw");
+
+    ASSERT_TRUE(ResolveBrokerSettings({QStringLiteral("[::1]"), {}, QStringLiteral("other"), {}},
+                                      ReadBrokerConf(conf), {}, &settings, &error));
+    EXPECT_EQ(settings.host, QStringLiteral("::1"));
+    EXPECT_EQ(settings.port, 1883);
+    EXPECT_EQ(settings.user, QStringLiteral("other"));
+
+    EXPECT_FALSE(
+        ResolveBrokerSettings({QStringLiteral("host:70000"), {}, {}, {}}, {}, {}, &settings, &error));
+    EXPECT_FALSE(ResolveBrokerSettings({{}, QStringLiteral("t"), {}, {}}, {}, {}, &settings, &error));
+    ASSERT_TRUE(ResolveBrokerSettings({}, ReadBrokerConf(dir.filePath(QStringLiteral("missing.conf"))), "pw",
+                                      &settings, &error));
+    EXPECT_FALSE(settings.enabled());
+    SettableClock clock;
+    RecordingPrompter prompter;
+    Shell shell(clock, prompter);
+    EXPECT_EQ(StartPublishing(shell, settings, clock), nullptr);
+}
