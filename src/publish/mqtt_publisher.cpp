@@ -138,8 +138,8 @@ void MqttPublisher::Connect() {
             ScheduleReconnect();
             return;
         }
-        // TLS checks the certificate against the name, so it is given the name; the lookup just
-        // made is then answered at once by the resolver.
+        // TLS checks the certificate against the name, so it is given the name and looks it up
+        // once more; a name that did not resolve never gets that far.
         StartClient(settings_.caFile.isEmpty() ? info.addresses().first().toString() : settings_.host);
     });
 }
