@@ -61,9 +61,7 @@ MqttPublisher::MqttPublisher(BrokerSettings settings, const Clock& clock, ErrorL
     reconnectTimer_.setSingleShot(true);
     connect(&miscTimer_, &QTimer::timeout, this, [this] { AfterLoop(mosquitto_loop_misc(mosq_)); });
     connect(&answerTimer_, &QTimer::timeout, this, [this] {
-        Teardown();
-        Failed(10060, 20, QStringLiteral("no answer within %1 s").arg(answerTimer_.interval() / 1000.0));
-        ScheduleReconnect();
+        GiveUp(10060, 20, QStringLiteral("no answer within %1 s").arg(answerTimer_.interval() / 1000.0));
     });
     connect(&reconnectTimer_, &QTimer::timeout, this, [this] { Connect(); });
 }
@@ -134,13 +132,15 @@ void MqttPublisher::Connect() {
     QHostInfo::lookupHost(settings_.host, this, [this](const QHostInfo& info) {
         resolving_ = false;
         if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-            Failed(11001, 10, QStringLiteral("host not found: ") + info.errorString());
-            ScheduleReconnect();
+            GiveUp(11001, 10, QStringLiteral("host not found: ") + info.errorString());
             return;
         }
+        // A name with several addresses (::1 and 127.0.0.1) gets each in turn, attempt by attempt.
         // TLS checks the certificate against the name, so it is given the name and looks it up
         // once more; a name that did not resolve never gets that far.
-        StartClient(settings_.caFile.isEmpty() ? info.addresses().first().toString() : settings_.host);
+        const QList<QHostAddress> addresses = info.addresses();
+        StartClient(settings_.caFile.isEmpty() ? addresses.at(attempts_ % addresses.size()).toString()
+                                               : settings_.host);
     });
 }
 
@@ -149,8 +149,7 @@ void MqttPublisher::StartClient(const QString& host) {
     ++attempts_;
     mosq_ = mosquitto_new(nullptr, true, this);
     if (mosq_ == nullptr) {
-        Failed(7, 10, QStringLiteral("out of memory"));
-        ScheduleReconnect();
+        GiveUp(7, 10, QStringLiteral("out of memory"));
         return;
     }
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
@@ -166,9 +165,7 @@ void MqttPublisher::StartClient(const QString& host) {
         const int rc = mosquitto_tls_set(mosq_, settings_.caFile.toLocal8Bit().constData(), nullptr, nullptr,
                                          nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            Teardown();
-            Failed(53, 10, QStringLiteral("cannot use the CA file ") + settings_.caFile);
-            ScheduleReconnect();
+            GiveUp(53, 10, QStringLiteral("cannot use the CA file ") + settings_.caFile);
             return;
         }
     }
@@ -176,9 +173,7 @@ void MqttPublisher::StartClient(const QString& host) {
         mosquitto_connect_async(mosq_, host.toUtf8().constData(), settings_.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         const int error = errno;
-        Teardown();
-        Failed(rc == MOSQ_ERR_ERRNO ? ClassicErrno(error) : 10053, 10, LibraryText(rc, error));
-        ScheduleReconnect();
+        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicErrno(error) : 10053, 10, LibraryText(rc, error));
         return;
     }
     const int fd = mosquitto_socket(mosq_);
@@ -212,22 +207,21 @@ void MqttPublisher::AfterLoop(int rc) {
     if (connack == 0) {
         Connected();
     } else if (connack > 0) {
-        Teardown();
-        Failed(10061, 20,
-               QStringLiteral("connection refused: ") + QString::fromUtf8(mosquitto_connack_string(connack)));
-        ScheduleReconnect();
+        QString reason = QString::fromUtf8(mosquitto_connack_string(connack)); // "... not authorised."
+        if (reason.endsWith(QLatin1Char('.'))) {
+            reason.chop(1);
+        }
+        GiveUp(10061, 20, reason);
         return;
     }
     if (dropped_ || (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) || mosquitto_socket(mosq_) < 0) {
         const int error = dropped_ ? dropErrno_ : errno;
         const bool wasConnected = connected_;
-        Teardown();
         QString text = wasConnected ? QStringLiteral("connection lost") : QStringLiteral("cannot connect");
         if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
             text += QStringLiteral(": ") + LibraryText(rc, error);
         }
-        Failed(rc == MOSQ_ERR_ERRNO ? ClassicErrno(error) : 10053, wasConnected ? 30 : 10, text);
-        ScheduleReconnect();
+        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicErrno(error) : 10053, wasConnected ? 30 : 10, text);
         return;
     }
     if (connected_) {
@@ -308,6 +302,12 @@ void MqttPublisher::Teardown() {
     connected_ = false;
     connackRc_ = -1;
     dropped_ = false;
+}
+
+void MqttPublisher::GiveUp(int number, int step, const QString& description) {
+    Teardown();
+    Failed(number, step, description);
+    ScheduleReconnect();
 }
 
 void MqttPublisher::ScheduleReconnect() {

@@ -58,6 +58,8 @@ private:
     bool Publish(const QByteArray& topic, const QByteArray& payload, bool retain);
     void UpdateWriteNotifier();
     void Failed(int number, int step, const QString& description);
+    // This session is over: reported (once per run of failures), the next one paced.
+    void GiveUp(int number, int step, const QString& description);
     void Teardown();
     void ScheduleReconnect();
 
