@@ -13,9 +13,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTimer>
 
+#include <algorithm>
 #include <ctime>
 #include <pwd.h>
 #include <unistd.h>
@@ -37,7 +39,12 @@ public:
         const QByteArray user = getpwuid(geteuid())->pw_name;
         WriteAll(QStringLiteral("broker.conf"),
                  "listener " + QByteArray::number(port_) + " 127.0.0.1\nuser " + user + "\n" + extra_);
-        process_.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), QStringLiteral("broker.conf")});
+        // Debian puts the broker in /usr/sbin, outside an ordinary user's PATH.
+        QString program = QStandardPaths::findExecutable(QStringLiteral("mosquitto"));
+        if (program.isEmpty()) {
+            program = QStringLiteral("/usr/sbin/mosquitto");
+        }
+        process_.start(program, {QStringLiteral("-c"), QStringLiteral("broker.conf")});
         return process_.waitForStarted() && WaitUntil([this] {
                    QTcpSocket socket;
                    socket.connectToHost(QHostAddress::LocalHost, port_);
@@ -120,7 +127,7 @@ protected:
             &shell, &Shell::pollCycleCompleted, &shell,
             [this] {
                 ++cycles;
-                cycleNs += sinceStart.nsecsElapsed();
+                cycleMs.append(static_cast<double>(sinceStart.nsecsElapsed()) / 1e6);
             },
             Qt::QueuedConnection);
     }
@@ -172,7 +179,7 @@ protected:
     std::unique_ptr<MqttPublisher> publisher;
     int cycles = 0;
     QElapsedTimer sinceStart; // of the cycle under way
-    qint64 cycleNs = 0;       // all cycles' times from their poll to their end
+    QList<double> cycleMs;    // each cycle's time from its poll to its end
     const QByteArray prefix = "modbusclient/TX2026SN0042";
 };
 
@@ -265,14 +272,16 @@ TEST_F(PublishTest, AWrongPasswordIsLoggedOnceAndPollingGoesOn) {
 
 TEST_F(PublishTest, ABrokerThatNeverAnswersDoesNotDelayThePollCycle) {
     Connect();
-    const auto meanCycleMs = [this] {
-        cycleNs = 0;
-        for (int i = 0; i < 20; ++i) {
+    // The median: a shared machine's odd slow cycle is not the broker's doing.
+    const auto medianCycleMs = [this] {
+        cycleMs.clear();
+        for (int i = 0; i < 21; ++i) {
             EXPECT_TRUE(Cycle());
         }
-        return static_cast<double>(cycleNs) / 20e6;
+        std::sort(cycleMs.begin(), cycleMs.end());
+        return cycleMs.value(cycleMs.size() / 2);
     };
-    const double without = meanCycleMs();
+    const double without = medianCycleMs();
 
     // Takes the connection and reads nothing.
     QTcpServer silent;
@@ -281,9 +290,10 @@ TEST_F(PublishTest, ABrokerThatNeverAnswersDoesNotDelayThePollCycle) {
     publisher->setAnswerTimeoutMs(300);
     ASSERT_TRUE(Cycle());
     ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }));
-    const double with = meanCycleMs();
-    std::printf("mean poll cycle: %.3f ms without a broker, %.3f ms with a silent one\n", without, with);
-    EXPECT_LT(with, without + 1.0);
+    const double with = medianCycleMs();
+    std::printf("median poll cycle: %.3f ms without a broker, %.3f ms with a silent one\n", without, with);
+    // Waiting for the broker would cost its whole answer time-out, 300 ms.
+    EXPECT_LT(with, without + 20.0);
 
     // Given up after the answer time-out, once in the log, and tried again.
     ASSERT_TRUE(WaitUntil([&] { return publisher->attempts() >= 3; }));
