@@ -4,7 +4,7 @@
 set -e
 packages="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libmosquitto-dev"
 if [ "$1" = "with-tests" ]; then
-    packages="$packages libgtest-dev googletest mosquitto mosquitto-clients"
+    packages="$packages libgtest-dev googletest mosquitto mosquitto-clients openssl"
 fi
 missing=""
 for p in $packages; do

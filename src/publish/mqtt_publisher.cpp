@@ -43,11 +43,17 @@ int ClassicErrno(int error) {
     }
 }
 
-QString LibraryText(int rc, int error) {
-    if (rc == MOSQ_ERR_ERRNO) {
-        return QString::fromLocal8Bit(std::strerror(error));
+// The library's texts end in a full stop; the entry goes on after them.
+QString Clause(const char* text) {
+    QString clause = QString::fromUtf8(text);
+    if (clause.endsWith(QLatin1Char('.'))) {
+        clause.chop(1);
     }
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    return clause;
+}
+
+QString LibraryText(int rc, int error) {
+    return Clause(rc == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(rc));
 }
 
 } // namespace
@@ -207,11 +213,7 @@ void MqttPublisher::AfterLoop(int rc) {
     if (connack == 0) {
         Connected();
     } else if (connack > 0) {
-        QString reason = QString::fromUtf8(mosquitto_connack_string(connack)); // "... not authorised."
-        if (reason.endsWith(QLatin1Char('.'))) {
-            reason.chop(1);
-        }
-        GiveUp(10061, 20, reason);
+        GiveUp(10061, 20, Clause(mosquitto_connack_string(connack)));
         return;
     }
     if (dropped_ || (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) || mosquitto_socket(mosq_) < 0) {

@@ -30,6 +30,15 @@ TEST(CommandLine, PositionalWordsJoinIntoTheClassicLineAndOptionsAreRead) {
     EXPECT_TRUE(none.poll.isEmpty());
     EXPECT_EQ(none.timeoutMs, 5000);
     EXPECT_FALSE(none.connect);
+    EXPECT_TRUE(none.mqtt.address.isEmpty());
+
+    ASSERT_TRUE(Parse({"--mqtt", "broker.lan:1884", "--mqtt-topic", "home/bat", "--mqtt-user", "meter",
+                       "--mqtt-tls", "ca.pem"},
+                      &c));
+    EXPECT_EQ(c.mqtt.address, QStringLiteral("broker.lan:1884"));
+    EXPECT_EQ(c.mqtt.topic, QStringLiteral("home/bat"));
+    EXPECT_EQ(c.mqtt.user, QStringLiteral("meter"));
+    EXPECT_EQ(c.mqtt.caFile, QStringLiteral("ca.pem"));
 }
 
 TEST(CommandLine, BadValuesAreRefusedWithAReason) {
@@ -42,5 +51,7 @@ TEST(CommandLine, BadValuesAreRefusedWithAReason) {
     EXPECT_FALSE(Parse({"--timeout", "0"}, &c, &error));
     EXPECT_FALSE(Parse({"--timeout", "soon"}, &c, &error));
     EXPECT_FALSE(Parse({"--no-such-option"}, &c, &error));
+    EXPECT_FALSE(Parse({"--mqtt", "broker:0"}, &c, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("--mqtt"))) << error.toStdString();
     EXPECT_TRUE(Parse({"--port", "65535"}, &c));
 }

@@ -66,7 +66,8 @@ private:
 // mosquitto_sub on every topic the client writes; retained messages arrive on subscribing.
 class Subscriber {
 public:
-    explicit Subscriber(quint16 port) {
+    // tls: the options that make mosquitto_sub talk TLS to the broker by name.
+    explicit Subscriber(quint16 port, const QStringList& tls = {}) {
         QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
             while (process_.canReadLine()) {
                 const QByteArray line = process_.readLine().trimmed();
@@ -74,11 +75,12 @@ public:
                 received.append({line.left(blank), line.mid(blank + 1)});
             }
         });
+        const QStringList host =
+            tls.isEmpty() ? QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1")} : tls;
         process_.start(QStringLiteral("mosquitto_sub"),
-                       {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                        QString::number(port), QStringLiteral("-v"), QStringLiteral("-t"),
-                        QStringLiteral("homeassistant/#"), QStringLiteral("-t"),
-                        QStringLiteral("modbusclient/#")});
+                       host + QStringList{QStringLiteral("-p"), QString::number(port), QStringLiteral("-v"),
+                                          QStringLiteral("-t"), QStringLiteral("homeassistant/#"),
+                                          QStringLiteral("-t"), QStringLiteral("modbusclient/#")});
     }
     ~Subscriber() {
         process_.kill();
@@ -132,12 +134,14 @@ protected:
             Qt::QueuedConnection);
     }
 
-    void Publish(quint16 port, const QByteArray& user = {}, const QByteArray& password = {}) {
+    static BrokerSettings On(quint16 port) {
         BrokerSettings settings;
         settings.host = QStringLiteral("127.0.0.1");
         settings.port = port;
-        settings.user = QString::fromLatin1(user);
-        settings.password = password;
+        return settings;
+    }
+
+    void Publish(const BrokerSettings& settings) {
         publisher = StartPublishing(shell, settings, clock);
         publisher->setReconnectDelays(50, 400);
     }
@@ -151,7 +155,7 @@ protected:
 
     void PollAndPublish(Broker& broker) {
         ASSERT_TRUE(broker.start());
-        Publish(broker.port());
+        Publish(On(broker.port()));
         Connect();
         ASSERT_TRUE(WaitUntil([&] { return publisher->connected(); }));
     }
@@ -257,7 +261,10 @@ TEST_F(PublishTest, AWrongPasswordIsLoggedOnceAndPollingGoesOn) {
               0);
     Broker broker("allow_anonymous false\npassword_file passwords\n");
     ASSERT_TRUE(broker.start());
-    Publish(broker.port(), "meter", "wrong-secret");
+    BrokerSettings settings = On(broker.port());
+    settings.user = QStringLiteral("meter");
+    settings.password = "wrong-secret";
+    Publish(settings);
     Connect();
     ASSERT_TRUE(WaitUntil([&] { return publisher->attempts() >= 3; }));
     ASSERT_TRUE(Cycle());
@@ -268,6 +275,41 @@ TEST_F(PublishTest, AWrongPasswordIsLoggedOnceAndPollingGoesOn) {
     EXPECT_TRUE(log.contains("not authorised")) << log.toStdString();
     EXPECT_FALSE(log.contains("wrong-secret"));
     EXPECT_EQ(CrLfLines(QStringLiteral("Battery.txt")).size(), 16);
+}
+
+TEST_F(PublishTest, OverTlsTheBrokerIsReachedByItsNameAndItsCertificateIsChecked) {
+    // A CA and a certificate for "localhost", made here.
+    const auto openssl = [](const char* arguments) {
+        return QProcess::execute(QStringLiteral("openssl"), QString::fromLatin1(arguments).split(' ')) == 0;
+    };
+    ASSERT_TRUE(openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key "
+                        "-out ca.crt -days 2 -subj /CN=CA"));
+    ASSERT_TRUE(openssl("req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key "
+                        "-out server.csr -subj /CN=localhost"));
+    WriteAll(QStringLiteral("san"), "subjectAltName=DNS:localhost\n");
+    ASSERT_TRUE(openssl("x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out server.crt "
+                        "-days 2 -extfile san"));
+    Broker broker("allow_anonymous true\ncafile ca.crt\ncertfile server.crt\nkeyfile server.key\n");
+    ASSERT_TRUE(broker.start());
+    BrokerSettings settings = On(broker.port());
+    settings.host = QStringLiteral("localhost");
+    settings.caFile = QStringLiteral("ca.crt");
+    Publish(settings);
+    Connect();
+    ASSERT_TRUE(WaitUntil([&] { return publisher->connected(); }));
+    Subscriber subscriber(broker.port(), {QStringLiteral("-h"), QStringLiteral("localhost"),
+                                          QStringLiteral("--cafile"), QStringLiteral("ca.crt")});
+    ASSERT_TRUE(WaitUntil([&] { return !subscriber.on(prefix + "/state").isEmpty(); }));
+
+    // A broker whose certificate the CA did not sign is refused, once in the log.
+    publisher.reset();
+    WriteAll(QStringLiteral("other.crt"), ReadAll(QStringLiteral("server.crt")));
+    settings.caFile = QStringLiteral("other.crt");
+    Publish(settings);
+    ASSERT_TRUE(Cycle());
+    ASSERT_TRUE(WaitUntil([&] { return publisher->attempts() >= 3; }));
+    EXPECT_FALSE(publisher->connected());
+    EXPECT_EQ(BrokerEntries(), 1);
 }
 
 TEST_F(PublishTest, ABrokerThatNeverAnswersDoesNotDelayThePollCycle) {
@@ -286,7 +328,7 @@ TEST_F(PublishTest, ABrokerThatNeverAnswersDoesNotDelayThePollCycle) {
     // Takes the connection and reads nothing.
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
-    Publish(silent.serverPort());
+    Publish(On(silent.serverPort()));
     publisher->setAnswerTimeoutMs(300);
     ASSERT_TRUE(Cycle());
     ASSERT_TRUE(WaitUntil([&] { return silent.hasPendingConnections(); }));
