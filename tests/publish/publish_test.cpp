@@ -352,7 +352,7 @@ TEST_F(PublishTest, PublishingCostsLittleClientTimePerCycle) {
     std::printf("publish path: %.1f us of CPU per cycle\n", perCycleUs);
     RecordProperty("publish_us_per_cycle", QString::number(perCycleUs, 'f', 1).toStdString());
     EXPECT_TRUE(publisher->connected());
-    // Some 12 us in a debug build; the bound leaves room for a busy shared machine.
+    // 12 to 18 us in a debug build, 10 in a release one; room left for a busy shared machine.
     EXPECT_LT(perCycleUs, 50);
 }
 
