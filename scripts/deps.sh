@@ -2,9 +2,9 @@
 # Installs the Debian packages the build needs, when any is missing. Sourced by ./run and ./test.
 # Usage: deps.sh [with-tests]
 set -e
-packages="cmake ninja-build g++ qt6-base-dev qt6-serialbus-dev libgl-dev"
+packages="cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialbus-dev libgl-dev libmosquitto-dev"
 if [ "$1" = "with-tests" ]; then
-    packages="$packages libgtest-dev googletest python3-pymodbus python3-serial-asyncio"
+    packages="$packages libgtest-dev googletest python3-pymodbus python3-serial-asyncio mosquitto mosquitto-clients openssl"
 fi
 missing=""
 for p in $packages; do

@@ -30,7 +30,21 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
         QStringLiteral("demo"),
         QStringLiteral("Start the simulated installation battery-sim, keep the files in "
                        "modbusclient-demo/, connect to it and poll every 2 s."));
-    parser.addOptions({port, connect, poll, timeout, headless, demo});
+    const QCommandLineOption mqtt(QStringLiteral("mqtt"),
+                                  QStringLiteral("Publish the figures to the MQTT broker at HOST (port 1883 "
+                                                 "unless given); the password comes from %1.")
+                                      .arg(QLatin1String(kPasswordVariable)),
+                                  QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption mqttTopic(
+        QStringLiteral("mqtt-topic"),
+        QStringLiteral("MQTT topic prefix (default modbusclient/<serial number>)."),
+        QStringLiteral("PREFIX"));
+    const QCommandLineOption mqttUser(QStringLiteral("mqtt-user"), QStringLiteral("MQTT user name."),
+                                      QStringLiteral("USER"));
+    const QCommandLineOption mqttTls(QStringLiteral("mqtt-tls"),
+                                     QStringLiteral("Connect to the broker over TLS, trusting CAFILE."),
+                                     QStringLiteral("CAFILE"));
+    parser.addOptions({port, connect, poll, timeout, headless, demo, mqtt, mqttTopic, mqttUser, mqttTls});
     parser.addPositionalArgument(QStringLiteral("IP"),
                                  QStringLiteral("Server address (replaces the IP field)."),
                                  QStringLiteral("[IP]"));
@@ -71,6 +85,14 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
         return false;
     }
     result->timeoutMs = static_cast<int>(RoundHalfEven(seconds * 1000.0));
+    result->mqtt = {parser.value(mqtt), parser.value(mqttTopic), parser.value(mqttUser),
+                    parser.value(mqttTls)};
+    QString host;
+    quint16 brokerPort = 0;
+    if (parser.isSet(mqtt) && !ParseBrokerAddress(result->mqtt.address, &host, &brokerPort)) {
+        *error = QStringLiteral("--mqtt must be HOST or HOST:PORT with a port from 1 to 65535");
+        return false;
+    }
     result->connect = parser.isSet(connect);
     result->headless = parser.isSet(headless);
     result->demo = parser.isSet(demo);

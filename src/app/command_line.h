@@ -1,5 +1,7 @@
 #pragma once
 
+#include "publish/broker_settings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -13,6 +15,8 @@ struct CommandLine {
     bool connect = false;
     bool headless = false;
     bool demo = false; // a simulated installation, files in modbusclient-demo/
+    // The --mqtt options as given; all empty: the settings file alone decides.
+    BrokerOptions mqtt;
 };
 
 // Parses the arguments (argv[0] first). Returns false with a one-line reason in *error for bad

@@ -2,6 +2,7 @@
 #include "app/demo.h"
 #include "app/main_window.h"
 #include "app/message_box_prompter.h"
+#include "app/publishing.h"
 #include "app/shell.h"
 #include "support/clock.h"
 #include "support/prompter.h"
@@ -105,6 +106,14 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The optional second settings file may name a broker; the command line wins over it.
+    BrokerSettings broker;
+    if (!ResolveBrokerSettings(options.mqtt, ReadBrokerConf(QString::fromLatin1(kBrokerConfFile)),
+                               qgetenv(kPasswordVariable), &broker, &error)) {
+        std::fprintf(stderr, "ModbusClient: %s\nTry --help.\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+
     const bool headless = options.headless;
     std::unique_ptr<QCoreApplication> app;
     if (headless) {
@@ -125,6 +134,7 @@ int main(int argc, char** argv) {
         StderrPrompter prompter;
         Shell shell(clock, prompter);
         shell.status().echo = PrintLine;
+        const auto publisher = StartPublishing(shell, broker, clock);
         QuitOnStopSignals(*app);
         Start(shell, options, nullptr);
         Demo demo(shell);
@@ -139,6 +149,7 @@ int main(int argc, char** argv) {
     MessageBoxPrompter prompter;
     Shell shell(clock, prompter);
     MainWindow window(shell);
+    const auto publisher = StartPublishing(shell, broker, clock);
     QuitOnStopSignals(*app);
     Start(shell, options, &window);
     Demo demo(shell);

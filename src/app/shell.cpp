@@ -56,7 +56,10 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
 
     DecoderTable decoders;
     decoders.blockA = [this](const QByteArray& data) { DecodeBlockA(decode_, identity_, data); };
-    decoders.blockB = [this](const QByteArray& data) { DecodeBlockB(decode_, data); };
+    decoders.blockB = [this](const QByteArray& data) {
+        DecodeBlockB(decode_, data);
+        Q_EMIT pollCycleCompleted();
+    };
     decoders.blockC = [this](const QByteArray& data) { DecodeBlockC(decode_, data); };
     decoders.blockD = [this](const QByteArray& data) { DecodeBlockD(decode_, data); };
     decoders.other = [this](const QByteArray& data, int32_t tid) { DecodeOther(decode_, data, tid); };
@@ -70,7 +73,10 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
             timer1_.start();
         }
     };
-    link_.onClosed = [this] { timer1_.stop(); };
+    link_.onClosed = [this] {
+        timer1_.stop();
+        Q_EMIT linkLost();
+    };
 
     timer1_.setInterval(10000);
     timer2_.setInterval(60000);

@@ -70,6 +70,10 @@ public:
 Q_SIGNALS:
     // After every event: the view shows the form again.
     void changed();
+    // A poll cycle has decoded its last block: the form holds a complete set of figures.
+    void pollCycleCompleted();
+    // The connection to the installation is gone (closed, or given up for a reconnect).
+    void linkLost();
 
 private:
     void PollStep();

@@ -36,6 +36,15 @@ TEST(CommandLine, PositionalWordsJoinIntoTheClassicLineAndOptionsAreRead) {
     ASSERT_TRUE(Parse({"--demo", "--headless"}, &demo));
     EXPECT_TRUE(demo.demo);
     EXPECT_TRUE(demo.headless);
+    EXPECT_TRUE(none.mqtt.address.isEmpty());
+
+    ASSERT_TRUE(Parse({"--mqtt", "broker.lan:1884", "--mqtt-topic", "home/bat", "--mqtt-user", "meter",
+                       "--mqtt-tls", "ca.pem"},
+                      &c));
+    EXPECT_EQ(c.mqtt.address, QStringLiteral("broker.lan:1884"));
+    EXPECT_EQ(c.mqtt.topic, QStringLiteral("home/bat"));
+    EXPECT_EQ(c.mqtt.user, QStringLiteral("meter"));
+    EXPECT_EQ(c.mqtt.caFile, QStringLiteral("ca.pem"));
 }
 
 TEST(CommandLine, BadValuesAreRefusedWithAReason) {
@@ -48,5 +57,7 @@ TEST(CommandLine, BadValuesAreRefusedWithAReason) {
     EXPECT_FALSE(Parse({"--timeout", "0"}, &c, &error));
     EXPECT_FALSE(Parse({"--timeout", "soon"}, &c, &error));
     EXPECT_FALSE(Parse({"--no-such-option"}, &c, &error));
+    EXPECT_FALSE(Parse({"--mqtt", "broker:0"}, &c, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("--mqtt"))) << error.toStdString();
     EXPECT_TRUE(Parse({"--port", "65535"}, &c));
 }

@@ -1,0 +1,19 @@
+#include "app/publishing.h"
+
+#include "app/shell.h"
+
+std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSettings& settings,
+                                               const Clock& clock) {
+    if (!settings.enabled()) {
+        return nullptr;
+    }
+    auto publisher = std::make_unique<MqttPublisher>(settings, clock, shell.log());
+    MqttPublisher* p = publisher.get();
+    p->notify = [&shell](const QString& text) {
+        shell.status().AppendStatusLine(text);
+        Q_EMIT shell.changed();
+    };
+    QObject::connect(&shell, &Shell::pollCycleCompleted, p, [p, &shell] { p->cycleCompleted(shell.form()); });
+    QObject::connect(&shell, &Shell::linkLost, p, [p] { p->linkLost(); });
+    return publisher;
+}

@@ -1,0 +1,91 @@
+#include "publish/broker_settings.h"
+
+#include <QSettings>
+
+const char* const kBrokerConfFile = "modbusclient.conf";
+const char* const kPasswordVariable = "MODBUSCLIENT_MQTT_PASSWORD";
+
+bool ParseBrokerAddress(const QString& text, QString* host, quint16* port) {
+    const QString address = text.trimmed();
+    QString portText;
+    if (address.startsWith(QLatin1Char('['))) {
+        const qsizetype close = address.indexOf(QLatin1Char(']'));
+        if (close < 0) {
+            return false;
+        }
+        *host = address.mid(1, close - 1);
+        const QString rest = address.mid(close + 1);
+        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':'))) {
+            return false;
+        }
+        portText = rest.mid(1);
+        if (rest.isEmpty()) {
+            portText.clear();
+        }
+    } else {
+        const qsizetype colon = address.lastIndexOf(QLatin1Char(':'));
+        // A bare IPv6 address has several colons and no port.
+        if (colon >= 0 && address.indexOf(QLatin1Char(':')) == colon) {
+            *host = address.left(colon);
+            portText = address.mid(colon + 1);
+        } else {
+            *host = address;
+        }
+    }
+    if (host->isEmpty()) {
+        return false;
+    }
+    *port = 1883;
+    if (address.endsWith(QLatin1Char(':')) || !portText.isEmpty()) {
+        bool ok = false;
+        const int value = portText.toInt(&ok);
+        if (!ok || value < 1 || value > 65535) {
+            return false;
+        }
+        *port = static_cast<quint16>(value);
+    }
+    return true;
+}
+
+BrokerOptions ReadBrokerConf(const QString& path) {
+    QSettings conf(path, QSettings::IniFormat);
+    conf.beginGroup(QStringLiteral("mqtt"));
+    BrokerOptions options;
+    options.address = conf.value(QStringLiteral("host")).toString();
+    options.topic = conf.value(QStringLiteral("topic")).toString();
+    options.user = conf.value(QStringLiteral("user")).toString();
+    options.caFile = conf.value(QStringLiteral("tls")).toString();
+    return options;
+}
+
+bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions& file,
+                           const QByteArray& password, BrokerSettings* settings, QString* error) {
+    const auto pick = [](const QString& first, const QString& second) {
+        return first.isEmpty() ? second : first;
+    };
+    const QString address = pick(commandLine.address, file.address);
+    *settings = BrokerSettings();
+    settings->topicPrefix = pick(commandLine.topic, file.topic);
+    while (settings->topicPrefix.endsWith(QLatin1Char('/'))) {
+        settings->topicPrefix.chop(1);
+    }
+    settings->user = pick(commandLine.user, file.user);
+    settings->caFile = pick(commandLine.caFile, file.caFile);
+    if (address.isEmpty()) {
+        if (!settings->topicPrefix.isEmpty() || !settings->user.isEmpty() || !settings->caFile.isEmpty()) {
+            *error = QStringLiteral("the MQTT options need a broker: --mqtt HOST[:PORT] or host in the "
+                                    "[mqtt] section of %1")
+                         .arg(QLatin1String(kBrokerConfFile));
+            return false;
+        }
+        return true; // no publishing
+    }
+    if (!ParseBrokerAddress(address, &settings->host, &settings->port)) {
+        *error = QStringLiteral("the MQTT broker must be HOST or HOST:PORT with a port from 1 to 65535, not "
+                                "\"%1\"")
+                     .arg(address);
+        return false;
+    }
+    settings->password = password;
+    return true;
+}

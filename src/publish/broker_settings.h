@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Where and how the figures are published. An empty host means no publishing at all: no
+// connection is ever attempted.
+struct BrokerSettings {
+    QString host;
+    quint16 port = 1883;
+    // Topic prefix; empty: "modbusclient/<serial number>", known after the first poll.
+    QString topicPrefix;
+    QString user;
+    // Only ever from the environment, never from a file or the command line, and never logged.
+    QByteArray password;
+    // CA certificate file; set: the connection uses TLS.
+    QString caFile;
+
+    bool enabled() const { return !host.isEmpty(); }
+};
+
+// The options as given on the command line or in the settings file; empty: not given.
+struct BrokerOptions {
+    QString address; // HOST[:PORT]
+    QString topic;
+    QString user;
+    QString caFile;
+};
+
+extern const char* const kBrokerConfFile;
+extern const char* const kPasswordVariable;
+
+// HOST, HOST:PORT, [IPv6] or [IPv6]:PORT, the port 1883 when none is given. False for an empty
+// host or a port that is not a whole number from 1 to 65535.
+bool ParseBrokerAddress(const QString& text, QString* host, quint16* port);
+
+// The [mqtt] section of the optional settings file (keys host, topic, user, tls); a missing file
+// gives nothing.
+BrokerOptions ReadBrokerConf(const QString& path);
+
+// The file's options under the command line's, the password from the environment. False with a
+// one-line reason for a bad address or an option that names no broker.
+bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions& file,
+                           const QByteArray& password, BrokerSettings* settings, QString* error);
