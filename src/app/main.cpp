@@ -43,11 +43,26 @@ void QuitOnStopSignals(QCoreApplication& app) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-void PrintLine(const QString& line) {
-    std::fputs(line.toLocal8Bit().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
+// Status lines wait for the end of their event, so that the next request goes out before the
+// write to standard output; each event's lines still leave at once.
+class StatusPrinter {
+public:
+    void line(const QString& text) {
+        pending_ += text.toLocal8Bit();
+        pending_ += '\n';
+    }
+    void flush() {
+        if (pending_.isEmpty()) {
+            return;
+        }
+        std::fwrite(pending_.constData(), 1, static_cast<size_t>(pending_.size()), stdout);
+        std::fflush(stdout);
+        pending_.clear();
+    }
+
+private:
+    QByteArray pending_;
+};
 
 // The order of start-up: the window load, then what the options ask for.
 void Start(Shell& shell, const CommandLine& options, QWidget* window) {
@@ -71,6 +86,7 @@ void Start(Shell& shell, const CommandLine& options, QWidget* window) {
 } // namespace
 
 int main(int argc, char** argv) {
+    PinLocalTimeZone();
     // Parsed before the application object exists, so --help, --version and bad options work
     // without a display.
     QStringList arguments;
@@ -104,11 +120,14 @@ int main(int argc, char** argv) {
     if (headless) {
         StderrPrompter prompter;
         Shell shell(clock, prompter);
-        shell.status().echo = PrintLine;
+        StatusPrinter printer;
+        shell.status().echo = [&printer](const QString& line) { printer.line(line); };
+        QObject::connect(&shell, &Shell::changed, &shell, [&printer] { printer.flush(); });
         QuitOnStopSignals(*app);
         Start(shell, options, nullptr);
         const int code = app->exec();
         shell.Form_Unload();
+        printer.flush();
         return code;
     }
 

@@ -1,12 +1,12 @@
 #include "decode/register_listing.h"
 
-#include "model/form.h"
 #include "decode/decode_context.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/clock.h"
+#include "support/file_failures.h"
+#include "support/file_utils.h"
 #include "support/text_forms.h"
-
-#include <QSaveFile>
 
 void AppendListing(Form& form, const QByteArray& data, int firstRegister, int count) {
     QString& text = form.RegisterDetailsText;
@@ -20,12 +20,9 @@ void writedetails(const Form& form) {
     if (form.RegisterDetails.isEmpty()) {
         return;
     }
-    QSaveFile file(form.RegisterDetails);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return;
-    }
-    file.write((form.RegisterDetailsText + CrLf()).toUtf8());
-    file.commit();
+    // Rewritten every cycle: replaced whole, but not forced to disk each time.
+    FileFailure ignored;
+    ReplaceFileDeferred(form.RegisterDetails, (form.RegisterDetailsText + CrLf()).toUtf8(), &ignored);
 }
 
 void DecodeOther(DecodeContext& ctx, const QByteArray& data, int32_t startAddress) {

@@ -37,7 +37,7 @@ QString BatteryFileText(const Form& form, const Clock& clock) {
     return text;
 }
 
-bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure) {
+bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure, QByteArray* written) {
     const QString name = form.BatteryToday + QStringLiteral(".tmp");
     const QByteArray bytes = BatteryFileText(form, clock).toUtf8();
     QFile file(name);
@@ -53,6 +53,9 @@ bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure
         // What reached the disk is what gets copied into place: check it is all there.
         step = 40;
         ok = QFileInfo(name).size() == bytes.size();
+    }
+    if (ok && written != nullptr) {
+        *written = bytes;
     }
     if (!ok) {
         failure->number = step == 20 ? ClassicFileError(file, name) : 61;

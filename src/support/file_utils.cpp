@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstdio>
+
 bool FileExists(const QString& folderspec) {
     if (folderspec.isEmpty()) {
         return false;
@@ -165,14 +167,45 @@ void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest) {
     }
 }
 
+namespace {
+
+bool FailWith(FileFailure* failure, int number, int step) {
+    failure->number = number;
+    failure->step = step;
+    failure->procedure = QStringLiteral("BinaryCopyFile");
+    failure->description = ClassicErrorText(number);
+    return false;
+}
+
+} // namespace
+
+bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure) {
+    int number = 0;
+    if (!DestinationWritable(dest, &number)) {
+        return FailWith(failure, number, 70);
+    }
+    // The side file sits beside dest, so the rename never crosses file systems.
+    const QString side = dest + QStringLiteral(".new");
+    QFile out(side);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return FailWith(failure, ClassicFileError(out, side), 70);
+    }
+    const bool written = WriteAllAndFlush(out, bytes);
+    out.close();
+    if (!written || out.error() != QFileDevice::NoError) {
+        QFile::remove(side);
+        return FailWith(failure, 61, 80);
+    }
+    // rename(2) replaces dest in one step; QFile::rename refuses an existing destination.
+    if (::rename(QFile::encodeName(side).constData(), QFile::encodeName(dest).constData()) != 0) {
+        QFile::remove(side);
+        return FailWith(failure, 75, 90);
+    }
+    return true;
+}
+
 bool ReplaceFileWithCopy(const QString& source, const QString& dest, FileFailure* failure) {
-    auto failWith = [&](int number, int step) {
-        failure->number = number;
-        failure->step = step;
-        failure->procedure = QStringLiteral("BinaryCopyFile");
-        failure->description = ClassicErrorText(number);
-        return false;
-    };
+    auto failWith = [&](int number, int step) { return FailWith(failure, number, step); };
     QFile in(source);
     if (QFileInfo(source).isDir() || !in.open(QIODevice::ReadOnly)) {
         return failWith(ClassicFileError(in, source), 20);
