@@ -8,11 +8,20 @@
 #include "support/file_utils.h"
 #include "support/text_forms.h"
 
+#include <charconv>
+
 void AppendListing(Form& form, const QByteArray& data, int firstRegister, int count) {
     QString& text = form.RegisterDetailsText;
+    text.reserve(text.size() + count * 14);
+    // Digits straight into a byte buffer: this runs for every register of every cycle.
+    char line[32];
     for (int i = 0; i < count; ++i) {
-        text += QString::number(firstRegister + i) + QLatin1Char(' ') +
-                QString::number(RegisterWord(data, i)) + CrLf();
+        char* end = std::to_chars(line, line + 12, firstRegister + i).ptr;
+        *end++ = ' ';
+        end = std::to_chars(end, end + 12, RegisterWord(data, i)).ptr;
+        *end++ = '\r';
+        *end++ = '\n';
+        text += QLatin1String(line, static_cast<int>(end - line));
     }
 }
 

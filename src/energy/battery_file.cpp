@@ -42,12 +42,10 @@ bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure
     const QByteArray bytes = BatteryFileText(form, clock).toUtf8();
     QFile file(name);
     int step = 20;
-    bool ok = !QFileInfo(name).isDir() && file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    bool ok = !QFileInfo(name).isDir();
     if (ok) {
-        step = 30;
-        ok = WriteAllAndFlush(file, bytes);
-        file.close();
-        ok = ok && file.error() == QFileDevice::NoError;
+        ok = OverwriteFile(file, bytes);
+        step = file.error() == QFileDevice::OpenError ? 20 : 30;
     }
     if (ok) {
         // What reached the disk is what gets copied into place: check it is all there.

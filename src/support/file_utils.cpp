@@ -9,6 +9,7 @@
 #include <QSaveFile>
 
 #include <cstdio>
+#include <fcntl.h>
 
 bool FileExists(const QString& folderspec) {
     if (folderspec.isEmpty()) {
@@ -179,6 +180,17 @@ bool FailWith(FileFailure* failure, int number, int step) {
 
 } // namespace
 
+bool OverwriteFile(QFile& file, const QByteArray& bytes) {
+    // Written over in place and cut to length: ext4 starts the write-back of a file truncated to
+    // nothing at its close, and the next truncation waits for that write-back to end.
+    if (!file.open(QIODevice::ReadWrite)) {
+        return false;
+    }
+    const bool ok = WriteAllAndFlush(file, bytes) && file.resize(bytes.size());
+    file.close();
+    return ok && file.error() == QFileDevice::NoError;
+}
+
 bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure) {
     int number = 0;
     if (!DestinationWritable(dest, &number)) {
@@ -187,17 +199,21 @@ bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailu
     // The side file sits beside dest, so the rename never crosses file systems.
     const QString side = dest + QStringLiteral(".new");
     QFile out(side);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return FailWith(failure, ClassicFileError(out, side), 70);
-    }
-    const bool written = WriteAllAndFlush(out, bytes);
-    out.close();
-    if (!written || out.error() != QFileDevice::NoError) {
+    if (!OverwriteFile(out, bytes)) {
+        const int error = out.error() == QFileDevice::OpenError ? ClassicFileError(out, side) : 61;
         QFile::remove(side);
-        return FailWith(failure, 61, 80);
+        return FailWith(failure, error, error == 61 ? 80 : 70);
     }
-    // rename(2) replaces dest in one step; QFile::rename refuses an existing destination.
-    if (::rename(QFile::encodeName(side).constData(), QFile::encodeName(dest).constData()) != 0) {
+    const QByteArray from = QFile::encodeName(side);
+    const QByteArray to = QFile::encodeName(dest);
+    // Swapped in one step: dest is the new file, the side file keeps the old one to be written
+    // over next time. A plain rename over an existing file would make ext4 start writing the new
+    // one back at once and the old one's release wait for the previous write-back.
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
+        return true;
+    }
+    // No dest yet, or a file system without the swap.
+    if (::rename(from.constData(), to.constData()) != 0) {
         QFile::remove(side);
         return FailWith(failure, 75, 90);
     }
