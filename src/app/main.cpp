@@ -107,6 +107,11 @@ int main(int argc, char** argv) {
     }
 
     const bool headless = options.headless;
+    if (headless && !qEnvironmentVariableIsSet("QT_NO_GLIB")) {
+        // Qt's own event loop: the GLib one wakes itself through an eventfd each time the socket's
+        // write notifier goes on or off, four system calls a poll cycle.
+        qputenv("QT_NO_GLIB", "1");
+    }
     std::unique_ptr<QCoreApplication> app;
     if (headless) {
         app = std::make_unique<QCoreApplication>(argc, argv);

@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 bool FileExists(const QString& folderspec) {
     if (folderspec.isEmpty()) {
@@ -192,9 +194,21 @@ bool OverwriteFile(QFile& file, const QByteArray& bytes) {
 }
 
 bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure) {
-    int number = 0;
-    if (!DestinationWritable(dest, &number)) {
-        return FailWith(failure, number, 70);
+    if (dest.isEmpty()) {
+        return FailWith(failure, 52, 70);
+    }
+    const QByteArray to = QFile::encodeName(dest);
+    // One stat, not QFileInfo's several, every cycle: a folder in dest's place must never be
+    // swapped away, and an existing file that may not be written is refused. A missing folder
+    // shows when the side file cannot be made.
+    struct stat st {};
+    if (::stat(to.constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            return FailWith(failure, 75, 70);
+        }
+        if (::access(to.constData(), W_OK) != 0) {
+            return FailWith(failure, 70, 70);
+        }
     }
     // The side file sits beside dest, so the rename never crosses file systems.
     const QString side = dest + QStringLiteral(".new");
@@ -205,7 +219,6 @@ bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailu
         return FailWith(failure, error, error == 61 ? 80 : 70);
     }
     const QByteArray from = QFile::encodeName(side);
-    const QByteArray to = QFile::encodeName(dest);
     // Swapped in one step: dest is the new file, the side file keeps the old one to be written
     // over next time. A plain rename over an existing file would make ext4 start writing the new
     // one back at once and the old one's release wait for the previous write-back.
