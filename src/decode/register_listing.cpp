@@ -12,7 +12,7 @@
 
 void AppendListing(Form& form, const QByteArray& data, int firstRegister, int count) {
     QString& text = form.RegisterDetailsText;
-    text.reserve(text.size() + count * 14);
+    text.reserve(text.size() + static_cast<qsizetype>(count) * 14);
     // Digits straight into a byte buffer: this runs for every register of every cycle.
     char line[32];
     for (int i = 0; i < count; ++i) {
