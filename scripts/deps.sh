@@ -1,10 +1,13 @@
 #!/bin/sh
 # Installs the Debian packages the build needs, when any is missing. Sourced by ./run and ./test.
-# Usage: deps.sh [with-tests]
+# Usage: deps.sh [with-tests | with-bench]
 set -e
 packages="cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialbus-dev libgl-dev libmosquitto-dev"
 if [ "$1" = "with-tests" ]; then
-    packages="$packages libgtest-dev googletest python3-pymodbus python3-serial-asyncio mosquitto mosquitto-clients openssl"
+    packages="$packages libgtest-dev googletest python3-pymodbus python3-serial-asyncio mosquitto mosquitto-clients openssl clang-14 libclang-rt-14-dev"
+fi
+if [ "$1" = "with-bench" ]; then
+    packages="$packages libbenchmark-dev libmodbus-dev qt6-serialbus-dev pkg-config util-linux"
 fi
 missing=""
 for p in $packages; do

@@ -45,11 +45,26 @@ void QuitOnStopSignals(QCoreApplication& app) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-void PrintLine(const QString& line) {
-    std::fputs(line.toLocal8Bit().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
+// Status lines wait for the end of their event, so that the next request goes out before the
+// write to standard output; each event's lines still leave at once.
+class StatusPrinter {
+public:
+    void line(const QString& text) {
+        pending_ += text.toLocal8Bit();
+        pending_ += '\n';
+    }
+    void flush() {
+        if (pending_.isEmpty()) {
+            return;
+        }
+        std::fwrite(pending_.constData(), 1, static_cast<size_t>(pending_.size()), stdout);
+        std::fflush(stdout);
+        pending_.clear();
+    }
+
+private:
+    QByteArray pending_;
+};
 
 // The order of start-up: the window load, then what the options ask for.
 void Start(Shell& shell, const CommandLine& options, QWidget* window) {
@@ -87,6 +102,7 @@ bool StartDemo(Demo& demo, QCoreApplication& app) {
 } // namespace
 
 int main(int argc, char** argv) {
+    PinLocalTimeZone();
     // Parsed before the application object exists, so --help, --version and bad options work
     // without a display.
     QStringList arguments;
@@ -115,6 +131,11 @@ int main(int argc, char** argv) {
     }
 
     const bool headless = options.headless;
+    if (headless && !qEnvironmentVariableIsSet("QT_NO_GLIB")) {
+        // Qt's own event loop: the GLib one wakes itself through an eventfd each time the socket's
+        // write notifier goes on or off, four system calls a poll cycle.
+        qputenv("QT_NO_GLIB", "1");
+    }
     std::unique_ptr<QCoreApplication> app;
     if (headless) {
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -133,7 +154,9 @@ int main(int argc, char** argv) {
     if (headless) {
         StderrPrompter prompter;
         Shell shell(clock, prompter);
-        shell.status().echo = PrintLine;
+        StatusPrinter printer;
+        shell.status().echo = [&printer](const QString& line) { printer.line(line); };
+        QObject::connect(&shell, &Shell::changed, &shell, [&printer] { printer.flush(); });
         const auto publisher = StartPublishing(shell, broker, clock);
         QuitOnStopSignals(*app);
         Start(shell, options, nullptr);
@@ -143,6 +166,7 @@ int main(int argc, char** argv) {
         }
         const int code = app->exec();
         shell.Form_Unload();
+        printer.flush();
         return code;
     }
 

@@ -47,10 +47,13 @@ void DecodeBlockB(DecodeContext& ctx, const QByteArray& data) {
     ctx.status.CaretToEnd();
 
     // 5, 6. Only a complete temporary file may replace the battery state file, and a disk that
-    // stays full is reported once, not every cycle.
+    // stays full is reported once, not every cycle. The copy takes the bytes checked on disk
+    // as they are in hand; rewritten every cycle, it is not forced to disk each time (the night
+    // snapshot taken from it is).
     FileFailure failure;
-    if (WriteBatteryTemp(form, ctx.clock, &failure) &&
-        ReplaceFileWithCopy(form.BatteryToday + QStringLiteral(".tmp"), form.BatteryToday, &failure)) {
+    QByteArray bytes;
+    if (WriteBatteryTemp(form, ctx.clock, &failure, &bytes) &&
+        ReplaceFileDeferred(form.BatteryToday, bytes, &failure)) {
         ctx.fileFailures.succeeded(form.BatteryToday);
     } else {
         ctx.fileFailures.failed(form.BatteryToday, failure, QStringLiteral("its last good content is kept"));

@@ -1,18 +1,27 @@
 #include "decode/register_listing.h"
 
-#include "model/form.h"
 #include "decode/decode_context.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/clock.h"
+#include "support/file_failures.h"
+#include "support/file_utils.h"
 #include "support/text_forms.h"
 
-#include <QSaveFile>
+#include <charconv>
 
 void AppendListing(Form& form, const QByteArray& data, int firstRegister, int count) {
     QString& text = form.RegisterDetailsText;
+    text.reserve(text.size() + static_cast<qsizetype>(count) * 14);
+    // Digits straight into a byte buffer: this runs for every register of every cycle.
+    char line[32];
     for (int i = 0; i < count; ++i) {
-        text += QString::number(firstRegister + i) + QLatin1Char(' ') +
-                QString::number(RegisterWord(data, i)) + CrLf();
+        char* end = std::to_chars(line, line + 12, firstRegister + i).ptr;
+        *end++ = ' ';
+        end = std::to_chars(end, end + 12, RegisterWord(data, i)).ptr;
+        *end++ = '\r';
+        *end++ = '\n';
+        text += QLatin1String(line, static_cast<int>(end - line));
     }
 }
 
@@ -20,12 +29,9 @@ void writedetails(const Form& form) {
     if (form.RegisterDetails.isEmpty()) {
         return;
     }
-    QSaveFile file(form.RegisterDetails);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return;
-    }
-    file.write((form.RegisterDetailsText + CrLf()).toUtf8());
-    file.commit();
+    // Rewritten every cycle: replaced whole, but not forced to disk each time.
+    FileFailure ignored;
+    ReplaceFileDeferred(form.RegisterDetails, (form.RegisterDetailsText + CrLf()).toUtf8(), &ignored);
 }
 
 void DecodeOther(DecodeContext& ctx, const QByteArray& data, int32_t startAddress) {

@@ -37,22 +37,23 @@ QString BatteryFileText(const Form& form, const Clock& clock) {
     return text;
 }
 
-bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure) {
+bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure, QByteArray* written) {
     const QString name = form.BatteryToday + QStringLiteral(".tmp");
     const QByteArray bytes = BatteryFileText(form, clock).toUtf8();
     QFile file(name);
     int step = 20;
-    bool ok = !QFileInfo(name).isDir() && file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    bool ok = !QFileInfo(name).isDir();
     if (ok) {
-        step = 30;
-        ok = WriteAllAndFlush(file, bytes);
-        file.close();
-        ok = ok && file.error() == QFileDevice::NoError;
+        ok = OverwriteFile(file, bytes);
+        step = file.error() == QFileDevice::OpenError ? 20 : 30;
     }
     if (ok) {
         // What reached the disk is what gets copied into place: check it is all there.
         step = 40;
         ok = QFileInfo(name).size() == bytes.size();
+    }
+    if (ok && written != nullptr) {
+        *written = bytes;
     }
     if (!ok) {
         failure->number = step == 20 ? ClassicFileError(file, name) : 61;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 struct Form;
@@ -11,8 +12,9 @@ struct FileFailure;
 QString BatteryFileText(const Form& form, const Clock& clock);
 
 // Writes the battery state file under its name with ".tmp" appended, checked to the last byte on
-// disk; false and why when any of it is missing.
-bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure);
+// disk; false and why when any of it is missing. written, when given, receives the bytes.
+bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure,
+                      QByteArray* written = nullptr);
 
 // Writes the battery state file under its name with ".tmp" appended. True only when the whole
 // file was written; otherwise one error-log entry says that the state file was left as it was.

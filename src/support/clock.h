@@ -9,6 +9,11 @@ public:
     virtual QDateTime now() const = 0;
 };
 
+// While TZ is unset, glibc looks at /etc/localtime again (a stat) on every local-time conversion,
+// several times a poll cycle. This pins TZ to that file, so the zone is read once; call it before
+// any thread starts. SystemClock then looks at the file once a minute and takes in a changed zone.
+void PinLocalTimeZone();
+
 class SystemClock : public Clock {
 public:
     QDateTime now() const override;

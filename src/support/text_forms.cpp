@@ -39,23 +39,62 @@ QString WithoutTimeZone(const QString& format) {
     return out.simplified();
 }
 
+// The default locale's date and time formats, worked out again only when that locale changes:
+// a poll cycle writes the time several times.
+struct HostFormats {
+    QLocale locale;
+    bool isC = false;
+    QString date;
+    QString time;
+    bool timeHasMs = false;
+    // The last texts made: a cycle writes the same second over and over.
+    QDate lastDate;
+    QString lastDateText;
+    QTime lastTime;
+    QString lastTimeText;
+};
+
+HostFormats& CurrentFormats() {
+    static HostFormats formats;
+    static bool valid = false;
+    const QLocale loc;
+    if (!valid || !(formats.locale == loc)) {
+        formats.locale = loc;
+        formats.isC = IsCLocale(loc);
+        formats.date = loc.dateFormat(QLocale::ShortFormat);
+        // Qt's long time carries the time zone; the program's times never did.
+        formats.time = WithoutTimeZone(loc.timeFormat(QLocale::LongFormat));
+        formats.timeHasMs = formats.time.contains(QLatin1Char('z'));
+        formats.lastDate = QDate();
+        formats.lastTime = QTime();
+        valid = true;
+    }
+    return formats;
+}
+
 } // namespace
 
 QString HostDate(const QDateTime& t) {
-    const QLocale loc;
-    if (IsCLocale(loc)) {
-        return t.date().toString(Qt::ISODate);
+    HostFormats& f = CurrentFormats();
+    const QDate date = t.date();
+    if (date != f.lastDate || !date.isValid()) {
+        f.lastDate = date;
+        f.lastDateText = f.isC ? date.toString(Qt::ISODate) : f.locale.toString(date, f.date);
     }
-    return loc.toString(t.date(), loc.dateFormat(QLocale::ShortFormat));
+    return f.lastDateText;
 }
 
 QString HostTime(const QDateTime& t) {
-    const QLocale loc;
-    if (IsCLocale(loc)) {
-        return t.time().toString(QStringLiteral("HH:mm:ss"));
+    HostFormats& f = CurrentFormats();
+    QTime time = t.time();
+    if (!f.timeHasMs && time.isValid()) {
+        time = QTime(time.hour(), time.minute(), time.second());
     }
-    // Qt's long time carries the time zone; the program's times never did.
-    return loc.toString(t.time(), WithoutTimeZone(loc.timeFormat(QLocale::LongFormat)));
+    if (time != f.lastTime || !time.isValid()) {
+        f.lastTime = time;
+        f.lastTimeText = f.isC ? time.toString(QStringLiteral("HH:mm:ss")) : f.locale.toString(time, f.time);
+    }
+    return f.lastTimeText;
 }
 
 QString HostNow(const QDateTime& t) {
@@ -65,6 +104,10 @@ QString HostNow(const QDateTime& t) {
 QString DecimalText(double v) {
     if (v == 0.0) {
         return QStringLiteral("0"); // never "-0"
+    }
+    // A whole number below 1E+15 prints as its digits; counters are, and asprintf is slow.
+    if (std::fabs(v) < 1e15 && std::trunc(v) == v) {
+        return QString::number(static_cast<qint64>(v));
     }
     return QString::asprintf("%.15G", v);
 }

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 
 #include <sys/mount.h>
 
@@ -43,6 +44,58 @@ protected:
     int cycles() { return shell.form().txtStatus.count(QStringLiteral("Polled 24 registers")); }
     static QStringList entries() { return CrLfLines(kLog).filter(QStringLiteral("Time: ")); }
 
+    // The state file as a reader finds it at any moment: all 16 lines or nothing new.
+    static bool StateFileWhole(const QByteArray& good) {
+        const QByteArray now = ReadAll(QStringLiteral("Battery.txt"));
+        return now == good ||
+               (now.count("\r\n") == 16 && now.endsWith("\r\n") && now.contains("\r\nDate = "));
+    }
+
+    // Polls every 200 ms, meets requests with the faults once a cycle has gone well, and waits
+    // for whole cycles to come back by themselves within the poll period, the reconnect pause
+    // (pauseMs) and the response time-out. Checks what must hold through any fault; returns the
+    // error log's entries.
+    QStringList RideOut(const QList<FakeServer::Fault>& faults, int pauseMs, int timeoutMs = 600) {
+        constexpr int kPeriodMs = 200;
+        Start(timeoutMs, QStringLiteral("0.2"));
+        EXPECT_TRUE(WaitUntil([&] { return server.answered >= 2 && cycles() == 1; }));
+        const QByteArray good = ReadAll(QStringLiteral("Battery.txt"));
+        EXPECT_EQ(good.count("\r\n"), 16);
+        bool whole = true;
+        server.registers[60095] = 53; // the cycles after the fault write a new charge
+        server.script = faults;
+        const int answeredBefore = server.answered;
+        EXPECT_TRUE(WaitUntil([&] { return server.script.isEmpty() && !server.dripping(); }, 8000));
+        QElapsedTimer sinceFault;
+        sinceFault.start();
+        const bool back = WaitUntil(
+            [&] {
+                whole = whole && StateFileWhole(good);
+                return server.answered >= answeredBefore + 2 &&
+                       ReadAll(QStringLiteral("Battery.txt")).contains("BatteryPercent = 53");
+            },
+            8000);
+        EXPECT_TRUE(back);
+        EXPECT_LE(sinceFault.elapsed(), timeoutMs + pauseMs + kPeriodMs + 700);
+        EXPECT_TRUE(whole) << "Battery.txt was seen partial";
+        EXPECT_TRUE(StateFileWhole(good));
+        // Still responsive: the event loop serves a queued call at once.
+        bool served = false;
+        QTimer::singleShot(0, &shell, [&] { served = true; });
+        EXPECT_TRUE(WaitUntil([&] { return served; }, 100));
+        shell.Check1_Click(false);
+        EXPECT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse; }));
+        EXPECT_TRUE(shell.form().isConnected);
+        return entries();
+    }
+
+    static void ExpectEntries(const QStringList& found, const QStringList& expected) {
+        ASSERT_EQ(found.size(), expected.size()) << found.join(QLatin1Char('\n')).toStdString();
+        for (int i = 0; i < expected.size(); ++i) {
+            EXPECT_TRUE(found.at(i).contains(expected.at(i))) << found.at(i).toStdString();
+        }
+    }
+
     SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(21, 4, 5))};
     RecordingPrompter prompter;
     FakeServer server;
@@ -52,7 +105,7 @@ protected:
 } // namespace
 
 TEST_F(FaultTest, AHalfFrameIsNeverGluedToTheNextAnswer) {
-    server.halfAnswers = 1;
+    server.script = {FakeServer::Fault::Half};
     Start(600, QStringLiteral("0.1"));
     // The polls meanwhile wait for the half-sent answer; its time-out reconnects, and the
     // cycles after it read the server's true charge.
@@ -66,7 +119,7 @@ TEST_F(FaultTest, AHalfFrameIsNeverGluedToTheNextAnswer) {
 }
 
 TEST_F(FaultTest, AServerThatHangsUpIsReconnectedWithGrowingPausesAndPolledAgain) {
-    server.hangUps = 2;
+    server.script = {FakeServer::Fault::HangUp, FakeServer::Fault::HangUp};
     Start(5000, QStringLiteral("0.2"));
     QElapsedTimer sinceFirst;
     ASSERT_TRUE(WaitUntil([&] { return server.connections == 1; }));
@@ -161,4 +214,59 @@ TEST_F(FaultTest, AFullDiskNeverEmptiesTheStateFile) {
     }
     ASSERT_EQ(entries().size(), 1);
     EXPECT_TRUE(entries().first().contains(QStringLiteral("Could not write Battery.txt: Disk full")));
+}
+
+TEST_F(FaultTest, AnAnswerDrippingInByteByByteIsOneResponse) {
+    // The test's event loop wakes every 10 ms, so the drip takes about 2 s.
+    ExpectEntries(RideOut({FakeServer::Fault::Bytewise}, 0, 5000), {});
+}
+
+TEST_F(FaultTest, TwoAnswersInOneSegmentAreBothDecoded) {
+    ExpectEntries(RideOut({FakeServer::Fault::Glued}, 0), {});
+    EXPECT_EQ(CrLfLines(QStringLiteral("BatterySoC.log")).size(), 2);
+}
+
+TEST_F(FaultTest, BytesThatAreNoModbusAreDiscardedAndTheWaitTimesOut) {
+    ExpectEntries(RideOut({FakeServer::Fault::Garbage}, 1000),
+                  {QStringLiteral("Response stream out of step; 28 received bytes discarded"),
+                   QStringLiteral("Error: Timeout")});
+}
+
+TEST_F(FaultTest, AnExceptionAnswerIsReportedInThePaneAndEndsTheWait) {
+    ExpectEntries(RideOut({FakeServer::Fault::Exception}, 0), {});
+    EXPECT_GE(server.connections, 1);
+    EXPECT_EQ(server.connections, 1) << "an exception is no reason to reconnect";
+}
+
+TEST_F(FaultTest, AServerClosingInTheMiddleOfAFrameIsReconnected) {
+    ExpectEntries(RideOut({FakeServer::Fault::CloseMidFrame}, 1000), {});
+    EXPECT_EQ(server.connections, 2);
+}
+
+TEST_F(FaultTest, ASilentServerTimesOutAndIsReconnected) {
+    ExpectEntries(RideOut({FakeServer::Fault::Silent}, 1000), {QStringLiteral("Error: Timeout")});
+    EXPECT_EQ(server.connections, 2);
+}
+
+TEST_F(FaultTest, AResetConnectionIsReconnected) {
+    ExpectEntries(RideOut({FakeServer::Fault::Reset}, 1000), {});
+    EXPECT_EQ(server.connections, 2);
+}
+
+TEST_F(FaultTest, RefusedConnectionsAreRetriedUntilTheServerListensAgain) {
+    Start(600, QStringLiteral("0.2"));
+    ASSERT_TRUE(WaitUntil([&] { return server.answered >= 2 && cycles() == 1; }));
+    const quint16 port = server.port();
+    server.close();
+    ASSERT_TRUE(WaitUntil([&] { return !entries().isEmpty(); }, 3000));
+    ASSERT_TRUE(server.listen(port));
+    QElapsedTimer sinceBack;
+    sinceBack.start();
+    const int answeredBefore = server.answered;
+    ASSERT_TRUE(WaitUntil([&] { return server.answered >= answeredBefore + 2; }, 4000));
+    EXPECT_LE(sinceBack.elapsed(), 2000 + 200 + 500) << "the second pause is 2 s";
+    ExpectEntries(entries(), {QStringLiteral("Error: 10061")});
+    EXPECT_TRUE(shell.form().isConnected);
+    EXPECT_TRUE(shell.timer1().isActive());
+    EXPECT_EQ(CrLfLines(QStringLiteral("Battery.txt")).size(), 16);
 }

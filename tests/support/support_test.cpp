@@ -2,11 +2,13 @@
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/event_boundary.h"
+#include "support/file_failures.h"
 #include "support/file_utils.h"
 #include "support/prompter.h"
 #include "support/run_error.h"
 #include "support/text_forms.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -170,4 +172,37 @@ TEST_F(SupportTest, HostTimesCarryNoTimeZoneAndTheCLocaleWritesIsoDates) {
     EXPECT_EQ(HostNow(t), QStringLiteral("2026-12-09 20:41:05"));
     QLocale::setDefault(previous);
     EXPECT_EQ(HostNow(t), QStringLiteral("09/12/2026 20:41:05"));
+}
+
+TEST_F(SupportTest, DeferredReplacementSwapsWholeFilesAndRefusesAFolder) {
+    FileFailure failure;
+    ASSERT_TRUE(ReplaceFileDeferred(QStringLiteral("state.txt"), "first\r\n", &failure));
+    ASSERT_TRUE(ReplaceFileDeferred(QStringLiteral("state.txt"), "second, longer\r\n", &failure));
+    ASSERT_TRUE(ReplaceFileDeferred(QStringLiteral("state.txt"), "third\r\n", &failure));
+    EXPECT_EQ(ReadAll(QStringLiteral("state.txt")), "third\r\n");
+    // The side file is the previous whole file, written over in place and cut to length.
+    EXPECT_EQ(ReadAll(QStringLiteral("state.txt.new")), "second, longer\r\n");
+
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("folder")));
+    EXPECT_FALSE(ReplaceFileDeferred(QStringLiteral("folder"), "x", &failure));
+    EXPECT_EQ(failure.number, 75);
+    EXPECT_EQ(failure.step, 70);
+    EXPECT_FALSE(ReplaceFileDeferred(QStringLiteral("missing/state.txt"), "x", &failure));
+    EXPECT_EQ(failure.number, 76);
+}
+
+TEST(TextForms, PinnedTimeZoneKeepsLocalTimeAndTextsFollowTheLocale) {
+    const QDateTime before = QDateTime::currentDateTime();
+    PinLocalTimeZone();
+    const QDateTime after = QDateTime::currentDateTime();
+    EXPECT_EQ(before.offsetFromUtc(), after.offsetFromUtc());
+    EXPECT_EQ(before.timeZoneAbbreviation(), after.timeZoneAbbreviation());
+
+    // The cached formats follow a change of the default locale.
+    const QDateTime t(QDate(2026, 12, 7), QTime(21, 4, 5));
+    EXPECT_EQ(HostNow(t), QStringLiteral("07/12/2026 21:04:05"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(HostDate(t), QStringLiteral("12/7/26"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    EXPECT_EQ(HostNow(t.addSecs(1)), QStringLiteral("07/12/2026 21:04:06"));
 }
