@@ -82,6 +82,13 @@ void ControlsWindow::addRow(int row, const char* reg, const char* name, QString*
     }
 }
 
+ControlsWindow::~ControlsWindow() {
+    for (const Field& field : fields_) {
+        QObject::disconnect(field.edit, nullptr, this, nullptr);
+        field.edit->removeEventFilter(this);
+    }
+}
+
 bool ControlsWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease) {
         const QString name = watched->objectName();

@@ -13,6 +13,9 @@ class ControlsWindow : public QWidget {
     Q_OBJECT
 public:
     explicit ControlsWindow(Shell& shell, QWidget* parent = nullptr);
+    // QWidget's destructor closes the window, and a field losing its focus then would call back
+    // into this object after its own part is gone: the fields are let go of first.
+    ~ControlsWindow() override;
 
     // Shows the form's texts, and shows or hides the window as the form says.
     void refresh();
