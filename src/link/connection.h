@@ -70,6 +70,10 @@ private:
     bool Send(const QByteArray& adu);
     void SendFailed(int number, int step, const QString& description);
     void CloseSocket();
+    // Nothing is outstanding any more: a time-out, a lost connection.
+    void ForgetRequests();
+    // An ECONNRESET, which Qt reports as a close.
+    bool WasReset() const;
 
     Form& form_;
     StatusPane& status_;
@@ -78,6 +82,7 @@ private:
     EventBoundary& boundary_;
     DecoderTable decoders_;
     FrameReader reader_;
+    PendingRequests pending_;
     QTcpSocket socket_;
     QTimer responseTimer_;
     QTimer reconnectTimer_;

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -93,15 +94,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s->Reset();
     FuzzedDataProvider input(data, size);
     FrameReader reader;
+    PendingRequests pending;
+    // The reads the program makes: the poll's four blocks, the signature, an operator's "Get".
+    const struct {
+        int32_t start;
+        int16_t quantity;
+    } reads[] = {{60000, 96}, {60166, 24}, {60300, 18}, {60200, 4}, {40000, 2}, {100, 18}};
     while (input.remaining_bytes() > 0) {
-        // Chunk lengths come from the input's end, the bytes from its front.
+        // What is asked, the chunk lengths come from the input's end, the bytes from its front.
+        if (pending.Empty()) {
+            const size_t which = input.ConsumeIntegralInRange<size_t>(0, std::size(reads));
+            if (which == std::size(reads)) {
+                pending.AddWrite();
+            } else {
+                pending.AddRead(BuildReadRequest(reads[which].start, reads[which].quantity, 0));
+            }
+        }
         const size_t chunk = input.ConsumeIntegralInRange<size_t>(1, 300);
         const std::string bytes = input.ConsumeBytesAsString(chunk);
-        const QList<QByteArray> frames =
-            reader.feed(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-        for (const QByteArray& frame : frames) {
+        reader.append(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        for (QByteArray frame = reader.next(); !frame.isEmpty(); frame = reader.next()) {
+            const Asked asked = pending.Take(frame);
             s->boundary.run(QStringLiteral("Winsock1_DataArrival"),
-                            [&] { DispatchFrame(frame, s->decoders, s->status); });
+                            [&] { DispatchResponse(frame, asked, s->decoders, s->status); });
         }
     }
     return 0;

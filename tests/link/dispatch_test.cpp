@@ -1,8 +1,8 @@
-#include "model/form.h"
 #include "common/test_support.h"
 #include "link/dispatch.h"
 #include "link/framing.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/run_error.h"
 
 namespace {
@@ -32,29 +32,50 @@ struct Recorder {
 
 class DispatchTest : public ::testing::Test {
 protected:
+    // A read of `quantity` at `start` sent, and `frame` received.
+    void Answer(int start, int quantity, const QByteArray& frame, const DecoderTable& table) {
+        PendingRequests pending;
+        pending.AddRead(BuildReadRequest(start, static_cast<int16_t>(quantity), 0));
+        DispatchResponse(frame, pending.Take(frame), table, status);
+    }
+
     Form form;
     StatusPane status{form};
     Recorder recorder;
 };
 } // namespace
 
-TEST_F(DispatchTest, ByteCountChoosesTheDecoder) {
+TEST_F(DispatchTest, WhatWasAskedChoosesTheDecoder) {
     const struct {
+        int start;
         int registers;
         const char* decoder;
-    } cases[] = {{96, "A"}, {24, "B"}, {18, "C"}, {4, "D"}, {2, "other"}, {0, "other"}, {100, "other"}};
+    } cases[] = {{60000, 96, "A"},    {60166, 24, "B"},   {60300, 18, "C"},   {60200, 4, "D"},
+                 {40000, 2, "other"}, {100, 24, "other"}, {100, 18, "other"}, {60000, 4, "other"}};
     const DecoderTable table = recorder.table();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.registers);
         recorder = Recorder();
         const QByteArray frame = ReadResponse(0x1234, QList<int>(c.registers, 0xABCD));
-        DispatchFrame(frame, table, status);
+        Answer(c.start, c.registers, frame, table);
         EXPECT_EQ(recorder.calls, QStringList({QString::fromLatin1(c.decoder)}));
         EXPECT_EQ(recorder.frames, QList<QByteArray>({frame}));
     }
     EXPECT_EQ(ReadResponse(0, QList<int>(96, 0)).size(), 201);
     EXPECT_EQ(recorder.otherTid, 0x1234);
     EXPECT_TRUE(form.txtStatus.isEmpty());
+
+    // An answer of another size, a second copy and an echo nobody waits for answer nothing.
+    PendingRequests pending;
+    pending.AddRead(BuildReadRequest(60166, 24, 0));
+    pending.AddWrite();
+    const QByteArray blockB = ReadResponse(0, QList<int>(24, 0));
+    EXPECT_EQ(pending.Take(ReadResponse(0, QList<int>(96, 0))).kind, Asked::Kind::Nothing);
+    EXPECT_EQ(pending.Take(BuildWriteRequest(1, 60310, 0)).kind, Asked::Kind::Write);
+    EXPECT_EQ(pending.Take(BuildWriteRequest(1, 60310, 0)).kind, Asked::Kind::Nothing);
+    EXPECT_EQ(pending.Take(blockB).start, 60166);
+    EXPECT_EQ(pending.Take(blockB).kind, Asked::Kind::Nothing);
+    EXPECT_TRUE(pending.Empty());
 }
 
 TEST_F(DispatchTest, ShortFramesAndWriteEchoesAreDropped) {
@@ -69,14 +90,14 @@ TEST_F(DispatchTest, ShortFramesAndWriteEchoesAreDropped) {
     };
     const DecoderTable table = recorder.table();
     for (const QByteArray& frame : dropped) {
-        DispatchFrame(frame, table, status);
+        Answer(60000, 96, frame, table);
     }
     EXPECT_TRUE(recorder.calls.isEmpty()) << recorder.calls.join(' ').toStdString();
 
     // A size whose decoder is not registered is dropped, not handed to DecodeOther.
     DecoderTable partial = table;
     partial.blockC = nullptr;
-    DispatchFrame(ReadResponse(0, QList<int>(18, 0)), partial, status);
+    Answer(60300, 18, ReadResponse(0, QList<int>(18, 0)), partial);
     EXPECT_TRUE(recorder.calls.isEmpty());
     EXPECT_TRUE(form.txtStatus.isEmpty());
 }
@@ -94,7 +115,7 @@ TEST_F(DispatchTest, ExceptionResponsesAreReported) {
     };
     QString expected;
     for (const auto& c : cases) {
-        DispatchFrame(Hex(c.frame), recorder.table(), status);
+        DispatchResponse(Hex(c.frame), Asked{Asked::Kind::Read, 60000, 96}, recorder.table(), status);
         expected += QString::fromLatin1(c.line) + QStringLiteral("\r\n");
     }
     EXPECT_EQ(form.txtStatus, expected);
@@ -105,7 +126,7 @@ TEST_F(DispatchTest, FailingDecoderIsNamedInTheEscapingError) {
     DecoderTable table;
     table.blockA = [](const QByteArray&) { throw OverflowError(); };
     try {
-        DispatchFrame(ReadResponse(0, QList<int>(96, 0)), table, status);
+        Answer(60000, 96, ReadResponse(0, QList<int>(96, 0)), table);
         FAIL() << "the failure must end the event";
     } catch (const RunError& e) {
         EXPECT_EQ(e.number, 6);
