@@ -11,9 +11,11 @@
 #include <QLocale>
 #include <algorithm>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 const char* const kCheckServerMessage =
     "check the IP address is correct and the server is listening and retry";
@@ -83,6 +85,7 @@ ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& 
     connect(&socket_, &QTcpSocket::connected, this,
             [this] { boundary_.run(QStringLiteral("Winsock1_Connect"), [this] { Winsock1_Connect(); }); });
     connect(&socket_, &QTcpSocket::disconnected, this, [this] {
+        ReleaseWatch();
         if (!ownClose_) {
             boundary_.run(QStringLiteral("Winsock1_Close"), [this] { Winsock1_Close(); });
         }
@@ -105,6 +108,7 @@ ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& 
 
 ModbusLink::~ModbusLink() {
     QObject::disconnect(&socket_, nullptr, this, nullptr);
+    ReleaseWatch();
 }
 
 int ModbusLink::StateNumber() const {
@@ -130,6 +134,7 @@ int ModbusLink::StateNumber() const {
 void ModbusLink::CloseSocket() {
     ownClose_ = true;
     socket_.abort();
+    ReleaseWatch();
     ownClose_ = false;
     ForgetRequests();
     staleTimer_.stop();
@@ -171,6 +176,8 @@ void ModbusLink::connectcmd_Click() {
 
 void ModbusLink::Winsock1_Connect() {
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    ReleaseWatch();
+    watchFd_ = ::fcntl(static_cast<int>(socket_.socketDescriptor()), F_DUPFD_CLOEXEC, 0);
     // The pause before the next attempt shrinks only once the server has answered: a server
     // that accepts and hangs up at once must not be hammered.
     ForgetRequests();
@@ -247,14 +254,21 @@ void ModbusLink::Winsock1_DataArrival() {
 bool ModbusLink::WasReset() const {
     tcp_info info{};
     socklen_t size = sizeof info;
-    const auto fd = static_cast<int>(socket_.socketDescriptor());
     // A close leaves the connection half open (CLOSE_WAIT); a reset ends it at once.
-    return fd >= 0 && ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+    return watchFd_ >= 0 && ::getsockopt(watchFd_, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
            info.tcpi_state == TCP_CLOSE;
+}
+
+void ModbusLink::ReleaseWatch() {
+    if (watchFd_ >= 0) {
+        ::close(watchFd_);
+        watchFd_ = -1;
+    }
 }
 
 void ModbusLink::Winsock1_Error(QAbstractSocket::SocketError error) {
     const bool reset = error == QAbstractSocket::RemoteHostClosedError && WasReset();
+    ReleaseWatch();
     if (error == QAbstractSocket::RemoteHostClosedError && !reset) {
         return; // the disconnected signal that follows is the close event
     }

@@ -141,11 +141,15 @@ TEST_F(FaultTest, AServerThatHangsUpIsReconnectedWithGrowingPausesAndPolledAgain
     // A clean close with nothing outstanding (an inverter restart) comes back too.
     ASSERT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse; }));
     const int before = server.connections;
+    // The reconnect goes where the link was, and says so, whatever the fields say meanwhile.
+    shell.form().Port = QStringLiteral("1");
     server.client()->disconnectFromHost();
     ASSERT_TRUE(WaitUntil([&] { return shell.form().txtStatus.contains(QStringLiteral("Disconnected.")); }));
     EXPECT_FALSE(shell.form().isConnected);
     ASSERT_TRUE(WaitUntil([&] { return server.connections == before + 1 && cycles() >= 1; }, 4000));
     EXPECT_TRUE(shell.form().isConnected);
+    EXPECT_TRUE(shell.form().txtStatus.contains(
+        QStringLiteral("Connected to server at 127.0.0.1:%1\r\n").arg(server.port())));
     EXPECT_FALSE(QFile::exists(kLog));
 }
 
@@ -248,8 +252,9 @@ TEST_F(FaultTest, ASilentServerTimesOutAndIsReconnected) {
     EXPECT_EQ(server.connections, 2);
 }
 
-TEST_F(FaultTest, AResetConnectionIsReconnected) {
-    ExpectEntries(RideOut({FakeServer::Fault::Reset}, 1000), {});
+TEST_F(FaultTest, AResetConnectionIsASocketErrorAndIsReconnected) {
+    ExpectEntries(RideOut({FakeServer::Fault::Reset}, 1000),
+                  {QStringLiteral("Error: 10054 | Line: 0 | Procedure: Winsock1_Error")});
     EXPECT_EQ(server.connections, 2);
 }
 
@@ -269,4 +274,40 @@ TEST_F(FaultTest, RefusedConnectionsAreRetriedUntilTheServerListensAgain) {
     EXPECT_TRUE(shell.form().isConnected);
     EXPECT_TRUE(shell.timer1().isActive());
     EXPECT_EQ(CrLfLines(QStringLiteral("Battery.txt")).size(), 16);
+}
+
+TEST_F(FaultTest, BentFramingIsPolledThroughAndADoubledAnswerListedOnce) {
+    using F = FakeServer::Fault;
+    ExpectEntries(RideOut({F::Trailing, F::Trailing, F::ShortLength, F::ShortLength, F::ProtocolOne,
+                           F::ProtocolOne, F::Doubled, F::Doubled},
+                          0),
+                  {});
+    server.script = {F::Doubled, F::Doubled};
+    shell.Timer2_Timer();
+    ASSERT_TRUE(WaitUntil([&] { return server.script.isEmpty() && !shell.form().awaitingResponse; }));
+    EXPECT_EQ(cycles(), 1);
+    EXPECT_EQ(shell.form().RegisterDetailsText.count(QStringLiteral("\r\n60166 ")), 1);
+    EXPECT_FALSE(QFile::exists(kLog));
+}
+
+TEST_F(FaultTest, AnOperatorsReadIsDecodedAsWhatWasAsked) {
+    Start(5000, QString());
+    ASSERT_TRUE(WaitUntil([&] { return cycles() == 1 && !shell.form().awaitingResponse; }));
+    const QByteArray good = ReadAll(QStringLiteral("Battery.txt"));
+    const int sent = static_cast<int>(server.requests.size());
+    shell.form().Start = QStringLiteral("100");
+    shell.form().Number = QStringLiteral("24");
+    shell.Command1_Click();
+    ASSERT_TRUE(WaitUntil([&] { return cycles() == 2 && !shell.form().awaitingResponse; }));
+    shell.form().Number = QStringLiteral("18");
+    shell.Command1_Click();
+    ASSERT_TRUE(WaitUntil([&] {
+        return shell.form().txtStatus.contains(QStringLiteral("Polled 18 registers")) &&
+               !shell.form().awaitingResponse;
+    }));
+    // A chained read would have gone out within the decode and held the wait until answered.
+    EXPECT_EQ(server.requests.size(), sent + 2);
+    EXPECT_EQ(ReadAll(QStringLiteral("Battery.txt")), good);
+    EXPECT_FALSE(shell.controls().form().Loaded);
+    EXPECT_FALSE(QFile::exists(kLog));
 }
