@@ -285,29 +285,23 @@ TEST_F(FaultTest, BentFramingIsPolledThroughAndADoubledAnswerListedOnce) {
     server.script = {F::Doubled, F::Doubled};
     shell.Timer2_Timer();
     ASSERT_TRUE(WaitUntil([&] { return server.script.isEmpty() && !shell.form().awaitingResponse; }));
-    EXPECT_EQ(cycles(), 1);
     EXPECT_EQ(shell.form().RegisterDetailsText.count(QStringLiteral("\r\n60166 ")), 1);
-    EXPECT_FALSE(QFile::exists(kLog));
 }
 
 TEST_F(FaultTest, AnOperatorsReadIsDecodedAsWhatWasAsked) {
     Start(5000, QString());
     ASSERT_TRUE(WaitUntil([&] { return cycles() == 1 && !shell.form().awaitingResponse; }));
     const QByteArray good = ReadAll(QStringLiteral("Battery.txt"));
-    const int sent = static_cast<int>(server.requests.size());
+    const qsizetype sent = server.requests.size();
     shell.form().Start = QStringLiteral("100");
-    shell.form().Number = QStringLiteral("24");
-    shell.Command1_Click();
-    ASSERT_TRUE(WaitUntil([&] { return cycles() == 2 && !shell.form().awaitingResponse; }));
-    shell.form().Number = QStringLiteral("18");
-    shell.Command1_Click();
-    ASSERT_TRUE(WaitUntil([&] {
-        return shell.form().txtStatus.contains(QStringLiteral("Polled 18 registers")) &&
-               !shell.form().awaitingResponse;
-    }));
-    // A chained read would have gone out within the decode and held the wait until answered.
+    for (const char* number : {"24", "18"}) {
+        shell.form().Number = QString::fromLatin1(number);
+        shell.Command1_Click();
+        // A chained read would go out within the decode and hold the wait until answered.
+        ASSERT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse; }));
+    }
     EXPECT_EQ(server.requests.size(), sent + 2);
+    EXPECT_EQ(cycles(), 2);
     EXPECT_EQ(ReadAll(QStringLiteral("Battery.txt")), good);
     EXPECT_FALSE(shell.controls().form().Loaded);
-    EXPECT_FALSE(QFile::exists(kLog));
 }

@@ -27,7 +27,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <iterator>
 
 namespace {
 
@@ -96,19 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FrameReader reader;
     PendingRequests pending;
     // The reads the program makes: the poll's four blocks, the signature, an operator's "Get".
-    const struct {
-        int32_t start;
-        int16_t quantity;
-    } reads[] = {{60000, 96}, {60166, 24}, {60300, 18}, {60200, 4}, {40000, 2}, {100, 18}};
+    const int reads[][2] = {{60000, 96}, {60166, 24}, {60300, 18}, {60200, 4}, {40000, 2}, {100, 18}};
     while (input.remaining_bytes() > 0) {
-        // What is asked, the chunk lengths come from the input's end, the bytes from its front.
+        // Chunk lengths come from the input's end, the bytes from its front.
         if (pending.Empty()) {
-            const size_t which = input.ConsumeIntegralInRange<size_t>(0, std::size(reads));
-            if (which == std::size(reads)) {
-                pending.AddWrite();
-            } else {
-                pending.AddRead(BuildReadRequest(reads[which].start, reads[which].quantity, 0));
-            }
+            const int* read = reads[input.ConsumeIntegralInRange<size_t>(0, 5)];
+            pending.AddRead(BuildReadRequest(read[0], static_cast<int16_t>(read[1]), 0));
+            pending.AddWrite();
         }
         const size_t chunk = input.ConsumeIntegralInRange<size_t>(1, 300);
         const std::string bytes = input.ConsumeBytesAsString(chunk);

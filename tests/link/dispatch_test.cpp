@@ -32,13 +32,6 @@ struct Recorder {
 
 class DispatchTest : public ::testing::Test {
 protected:
-    // A read of `quantity` at `start` sent, and `frame` received.
-    void Answer(int start, int quantity, const QByteArray& frame, const DecoderTable& table) {
-        PendingRequests pending;
-        pending.AddRead(BuildReadRequest(start, static_cast<int16_t>(quantity), 0));
-        DispatchResponse(frame, pending.Take(frame), table, status);
-    }
-
     Form form;
     StatusPane status{form};
     Recorder recorder;
@@ -57,25 +50,13 @@ TEST_F(DispatchTest, WhatWasAskedChoosesTheDecoder) {
         SCOPED_TRACE(c.registers);
         recorder = Recorder();
         const QByteArray frame = ReadResponse(0x1234, QList<int>(c.registers, 0xABCD));
-        Answer(c.start, c.registers, frame, table);
+        DispatchResponse(frame, {Asked::Kind::Read, c.start, c.registers}, table, status);
         EXPECT_EQ(recorder.calls, QStringList({QString::fromLatin1(c.decoder)}));
         EXPECT_EQ(recorder.frames, QList<QByteArray>({frame}));
     }
     EXPECT_EQ(ReadResponse(0, QList<int>(96, 0)).size(), 201);
     EXPECT_EQ(recorder.otherTid, 0x1234);
     EXPECT_TRUE(form.txtStatus.isEmpty());
-
-    // An answer of another size, a second copy and an echo nobody waits for answer nothing.
-    PendingRequests pending;
-    pending.AddRead(BuildReadRequest(60166, 24, 0));
-    pending.AddWrite();
-    const QByteArray blockB = ReadResponse(0, QList<int>(24, 0));
-    EXPECT_EQ(pending.Take(ReadResponse(0, QList<int>(96, 0))).kind, Asked::Kind::Nothing);
-    EXPECT_EQ(pending.Take(BuildWriteRequest(1, 60310, 0)).kind, Asked::Kind::Write);
-    EXPECT_EQ(pending.Take(BuildWriteRequest(1, 60310, 0)).kind, Asked::Kind::Nothing);
-    EXPECT_EQ(pending.Take(blockB).start, 60166);
-    EXPECT_EQ(pending.Take(blockB).kind, Asked::Kind::Nothing);
-    EXPECT_TRUE(pending.Empty());
 }
 
 TEST_F(DispatchTest, ShortFramesAndWriteEchoesAreDropped) {
@@ -90,14 +71,14 @@ TEST_F(DispatchTest, ShortFramesAndWriteEchoesAreDropped) {
     };
     const DecoderTable table = recorder.table();
     for (const QByteArray& frame : dropped) {
-        Answer(60000, 96, frame, table);
+        DispatchResponse(frame, {Asked::Kind::Read, 60000, 96}, table, status);
     }
     EXPECT_TRUE(recorder.calls.isEmpty()) << recorder.calls.join(' ').toStdString();
 
     // A size whose decoder is not registered is dropped, not handed to DecodeOther.
     DecoderTable partial = table;
     partial.blockC = nullptr;
-    Answer(60300, 18, ReadResponse(0, QList<int>(18, 0)), partial);
+    DispatchResponse(ReadResponse(0, QList<int>(18, 0)), {Asked::Kind::Read, 60300, 18}, partial, status);
     EXPECT_TRUE(recorder.calls.isEmpty());
     EXPECT_TRUE(form.txtStatus.isEmpty());
 }
@@ -126,7 +107,7 @@ TEST_F(DispatchTest, FailingDecoderIsNamedInTheEscapingError) {
     DecoderTable table;
     table.blockA = [](const QByteArray&) { throw OverflowError(); };
     try {
-        Answer(60000, 96, ReadResponse(0, QList<int>(96, 0)), table);
+        DispatchResponse(ReadResponse(0, QList<int>(96, 0)), {Asked::Kind::Read, 60000, 96}, table, status);
         FAIL() << "the failure must end the event";
     } catch (const RunError& e) {
         EXPECT_EQ(e.number, 6);
