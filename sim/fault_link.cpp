@@ -29,7 +29,8 @@ bool FaultLink::Parse(const QString& text, Kind* kind, int* awaySeconds) {
         const char* name;
         Kind kind;
     } kinds[] = {{"split", Kind::Split}, {"glue", Kind::Glue},       {"silent", Kind::Silent},
-                 {"close", Kind::Close}, {"garbage", Kind::Garbage}, {"away", Kind::Away}};
+                 {"close", Kind::Close}, {"garbage", Kind::Garbage}, {"away", Kind::Away},
+                 {"trail", Kind::Trail}};
     for (const auto& k : kinds) {
         if (name == QLatin1String(k.name)) {
             *kind = k.kind;
@@ -109,7 +110,7 @@ void FaultLink::answer(Pair* pair, const QByteArray& frame) {
     if (client == nullptr) {
         return;
     }
-    const bool spoil = kind_ == Kind::Split || (++answers_ % 3) == 0;
+    const bool spoil = kind_ == Kind::Split || kind_ == Kind::Trail || (++answers_ % 3) == 0;
     if (!spoil || kind_ == Kind::Away) {
         client->write(frame);
         return;
@@ -138,6 +139,18 @@ void FaultLink::answer(Pair* pair, const QByteArray& frame) {
             c = static_cast<char>(noise_ >> 16);
         }
         client->write(noise);
+        break;
+    }
+    case Kind::Trail: {
+        // Modbus RTU's CRC-16 over the unit identifier and the PDU, low byte first.
+        quint16 crc = 0xFFFF;
+        for (const char c : frame.mid(6)) {
+            crc ^= quint8(c);
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc & 1) != 0 ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+            }
+        }
+        client->write(frame + QByteArray{char(crc & 0xFF), char(crc >> 8)});
         break;
     }
     case Kind::Away:

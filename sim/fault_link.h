@@ -9,13 +9,14 @@
 // Sits between the clients and the Modbus server and spoils answers on purpose, so that a client
 // can be watched riding out a bad link. Every third answer is spoilt, so that with two reads a
 // poll cycle whole cycles still get through ("split" spoils every answer). "away" drops every
-// connection and stops listening for N seconds, then comes back for N seconds.
+// connection and stops listening for N seconds, then comes back for N seconds. "trail" sends the
+// serial checksum after every answer, as a gateway that passes it on does.
 class FaultLink : public QObject {
     Q_OBJECT
 public:
-    enum class Kind { Split, Glue, Silent, Close, Garbage, Away };
+    enum class Kind { Split, Glue, Silent, Close, Garbage, Away, Trail };
 
-    // Reads "split", "glue", "silent", "close", "garbage", "away" or "away:N".
+    // Reads "split", "glue", "silent", "close", "garbage", "trail", "away" or "away:N".
     static bool Parse(const QString& text, Kind* kind, int* awaySeconds);
 
     FaultLink(Kind kind, int awaySeconds, quint16 serverPort, QObject* parent = nullptr);

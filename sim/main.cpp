@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
         QStringLiteral("fault"),
         QStringLiteral("Spoil answers: split (one byte at a time), glue (an answer twice in one write), "
                        "silent, close (half an answer, then hang up), garbage; every third answer. "
+                       "trail: two checksum bytes after every answer. "
                        "away:N: gone for N seconds, back for N seconds."),
         QStringLiteral("KIND"));
     parser.addOptions({port, speed, step, start, sunspec, verbose, fault});

@@ -11,6 +11,12 @@
 #include <QLocale>
 #include <algorithm>
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 const char* const kCheckServerMessage =
     "check the IP address is correct and the server is listening and retry";
 
@@ -79,6 +85,7 @@ ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& 
     connect(&socket_, &QTcpSocket::connected, this,
             [this] { boundary_.run(QStringLiteral("Winsock1_Connect"), [this] { Winsock1_Connect(); }); });
     connect(&socket_, &QTcpSocket::disconnected, this, [this] {
+        ReleaseWatch();
         if (!ownClose_) {
             boundary_.run(QStringLiteral("Winsock1_Close"), [this] { Winsock1_Close(); });
         }
@@ -101,6 +108,7 @@ ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& 
 
 ModbusLink::~ModbusLink() {
     QObject::disconnect(&socket_, nullptr, this, nullptr);
+    ReleaseWatch();
 }
 
 int ModbusLink::StateNumber() const {
@@ -126,9 +134,16 @@ int ModbusLink::StateNumber() const {
 void ModbusLink::CloseSocket() {
     ownClose_ = true;
     socket_.abort();
+    ReleaseWatch();
     ownClose_ = false;
-    reader_.clear();
+    ForgetRequests();
     staleTimer_.stop();
+}
+
+void ModbusLink::ForgetRequests() {
+    reader_.clear();
+    pending_.Clear();
+    form_.awaitingResponse = false;
 }
 
 void ModbusLink::connectcmd_Click() {
@@ -161,11 +176,14 @@ void ModbusLink::connectcmd_Click() {
 
 void ModbusLink::Winsock1_Connect() {
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    ReleaseWatch();
+    watchFd_ = ::fcntl(static_cast<int>(socket_.socketDescriptor()), F_DUPFD_CLOEXEC, 0);
     // The pause before the next attempt shrinks only once the server has answered: a server
     // that accepts and hangs up at once must not be hammered.
-    reader_.clear();
-    status_.AppendStatusLine(QStringLiteral("Connected to server at ") + form_.IP + QLatin1Char(':') +
-                             form_.Port);
+    ForgetRequests();
+    // The address connected to, which a reconnect keeps though the fields may have changed since.
+    status_.AppendStatusLine(QStringLiteral("Connected to server at ") + lastHost_ + QLatin1Char(':') +
+                             QString::number(lastPort_));
     form_.WinState = QString::number(StateNumber());
     form_.Image1 = 102;
     form_.isConnected = true;
@@ -178,8 +196,7 @@ void ModbusLink::Winsock1_Close() {
     // Nothing is outstanding on a connection that is gone.
     responseTimer_.stop();
     staleTimer_.stop();
-    reader_.clear();
-    form_.awaitingResponse = false;
+    ForgetRequests();
     status_.AppendStatusLine(QStringLiteral("Disconnected."));
     MarkDisconnected();
     // The server went away by itself (an inverter restart): an unattended logger comes back on
@@ -201,7 +218,24 @@ void ModbusLink::Winsock1_DataArrival() {
         DiscardStalePartial();
     }
     const bool startsAFrame = reader_.pending() == 0;
-    const QList<QByteArray> frames = reader_.feed(bytes);
+    reader_.append(bytes);
+    bool answered = false;
+    for (QByteArray frame = reader_.next(); !frame.isEmpty(); frame = reader_.next()) {
+        const Asked asked = pending_.Take(frame);
+        if (asked.kind == Asked::Kind::Nothing) {
+            continue; // a second copy of an answer, or one nobody waits for
+        }
+        answered = true;
+        if (pending_.Empty()) {
+            form_.awaitingResponse = false;
+            responseTimer_.stop();
+        }
+        reconnectDelayMs_ = kFirstReconnectDelayMs;
+        // Each response is its own event: a failing decode does not stop the next one. A
+        // decoder may send the next read, which the following bytes may already answer.
+        boundary_.run(QStringLiteral("Winsock1_DataArrival"),
+                      [&] { DispatchResponse(frame, asked, decoders_, status_); });
+    }
     if (reader_.outOfStep()) {
         log_.ErrorHandle(QStringLiteral("Framing"), QStringLiteral("0"),
                          QStringLiteral("Winsock1_DataArrival"),
@@ -210,31 +244,39 @@ void ModbusLink::Winsock1_DataArrival() {
     }
     if (reader_.pending() == 0) {
         staleTimer_.stop();
-    } else if (startsAFrame || !frames.isEmpty()) {
+    } else if (startsAFrame || answered) {
+        // The first bytes of a frame do not end the wait for it, but may not wait for ever.
         partialAge_.start();
         staleTimer_.start();
     }
-    if (frames.isEmpty()) {
-        return; // the first bytes of a frame do not end the wait for it
-    }
-    form_.awaitingResponse = false;
-    responseTimer_.stop();
-    reconnectDelayMs_ = kFirstReconnectDelayMs;
-    for (const QByteArray& frame : frames) {
-        // Each response is its own event: a failing decode does not stop the next one.
-        boundary_.run(QStringLiteral("Winsock1_DataArrival"),
-                      [&] { DispatchFrame(frame, decoders_, status_); });
+}
+
+bool ModbusLink::WasReset() const {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    // A close leaves the connection half open (CLOSE_WAIT); a reset ends it at once.
+    return watchFd_ >= 0 && ::getsockopt(watchFd_, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+           info.tcpi_state == TCP_CLOSE;
+}
+
+void ModbusLink::ReleaseWatch() {
+    if (watchFd_ >= 0) {
+        ::close(watchFd_);
+        watchFd_ = -1;
     }
 }
 
 void ModbusLink::Winsock1_Error(QAbstractSocket::SocketError error) {
-    if (error == QAbstractSocket::RemoteHostClosedError) {
+    const bool reset = error == QAbstractSocket::RemoteHostClosedError && WasReset();
+    ReleaseWatch();
+    if (error == QAbstractSocket::RemoteHostClosedError && !reset) {
         return; // the disconnected signal that follows is the close event
     }
     errorState_ = true;
     log_.ErrorHandle(QString::number(ClassicSocketError(error)), QStringLiteral("0"),
-                     QStringLiteral("Winsock1_Error"), socket_.errorString());
-    form_.awaitingResponse = false;
+                     QStringLiteral("Winsock1_Error"),
+                     reset ? QStringLiteral("Connection reset by peer") : socket_.errorString());
+    ForgetRequests();
     ReconnectSocket();
 }
 
@@ -259,14 +301,18 @@ void ModbusLink::SendModbusRequest(int32_t start, int16_t quantity, int32_t tran
         return;
     }
     form_.awaitingResponse = true;
-    Send(adu);
+    if (Send(adu)) {
+        pending_.AddRead(adu);
+    }
 }
 
 void ModbusLink::SendWriteRegister(int32_t reg, int32_t value) {
     form_.writeTid = static_cast<uint16_t>(form_.writeTid + 1);
     const QByteArray adu = BuildWriteRequest(form_.writeTid, reg, value);
     form_.awaitingResponse = true;
-    Send(adu);
+    if (Send(adu)) {
+        pending_.AddWrite();
+    }
 }
 
 bool ModbusLink::Send(const QByteArray& adu) {
@@ -286,7 +332,7 @@ bool ModbusLink::Send(const QByteArray& adu) {
 void ModbusLink::SendFailed(int number, int step, const QString& description) {
     log_.ErrorHandle(QString::number(number), QString::number(step), QStringLiteral("SendModbusRequest"),
                      description);
-    form_.awaitingResponse = false;
+    ForgetRequests();
     ReconnectSocket();
 }
 
@@ -311,8 +357,7 @@ void ModbusLink::DiscardStalePartial() {
 void ModbusLink::HandleTimeout() {
     log_.ErrorHandle(QStringLiteral("Timeout"), QStringLiteral("0"), QStringLiteral("HandleTimeout"),
                      QString());
-    form_.awaitingResponse = false;
-    reader_.clear();
+    ForgetRequests();
     staleTimer_.stop();
     ReconnectSocket();
 }

@@ -70,6 +70,12 @@ private:
     bool Send(const QByteArray& adu);
     void SendFailed(int number, int step, const QString& description);
     void CloseSocket();
+    // Nothing is outstanding any more: a time-out, a lost connection.
+    void ForgetRequests();
+    // An ECONNRESET, which Qt reports as a close and whose descriptor it has closed by then: a
+    // second descriptor of the connection, held while it stands, tells.
+    bool WasReset() const;
+    void ReleaseWatch();
 
     Form& form_;
     StatusPane& status_;
@@ -78,6 +84,7 @@ private:
     EventBoundary& boundary_;
     DecoderTable decoders_;
     FrameReader reader_;
+    PendingRequests pending_;
     QTcpSocket socket_;
     QTimer responseTimer_;
     QTimer reconnectTimer_;
@@ -90,6 +97,7 @@ private:
     int reconnectDelayMs_ = 1000;
     bool ownClose_ = false;
     bool errorState_ = false;
+    int watchFd_ = -1;
 };
 
 // Classic socket error number for a Qt socket error (10061 refused, 10060 timed out ...).

@@ -37,49 +37,71 @@ template <typename Call> void CallDecoder(const char* name, Call&& call) {
 
 } // namespace
 
-void DispatchFrame(const QByteArray& data, const DecoderTable& decoders, StatusPane& status) {
-    if (data.size() < 9) {
+namespace {
+
+int Word(const QByteArray& bytes, int at) {
+    return static_cast<unsigned char>(bytes[at]) * 256 + static_cast<unsigned char>(bytes[at + 1]);
+}
+
+} // namespace
+
+void PendingRequests::AddRead(const QByteArray& adu) {
+    reading_ = true;
+    start_ = Word(adu, 8);
+    quantity_ = Word(adu, 10);
+}
+
+Asked PendingRequests::Take(const QByteArray& frame) {
+    Asked asked;
+    if (frame.size() < 9) {
+        return asked;
+    }
+    const int function = static_cast<unsigned char>(frame[7]);
+    const bool exception = (function & 0x80) != 0;
+    if ((function & 0x7F) == 3 && reading_ &&
+        (exception || static_cast<unsigned char>(frame[8]) == 2 * quantity_)) {
+        reading_ = false;
+        return {Asked::Kind::Read, start_, quantity_};
+    }
+    if ((function & 0x7F) == 6 && writes_ > 0) {
+        --writes_;
+        asked.kind = Asked::Kind::Write;
+    }
+    return asked;
+}
+
+void DispatchResponse(const QByteArray& frame, const Asked& asked, const DecoderTable& decoders,
+                      StatusPane& status) {
+    if (asked.kind == Asked::Kind::Nothing || frame.size() < 9) {
         return;
     }
-    const auto byte = [&data](int i) { return static_cast<unsigned char>(data[i]); };
+    const auto byte = [&frame](int i) { return static_cast<unsigned char>(frame[i]); };
     if (byte(7) & 0x80) {
         DescribeModbusException(status, byte(7) & 0x7F, byte(8));
         return;
     }
-    // A write's echo or any other function carries no register block, whatever its byte 8 says.
-    if (byte(7) != 3) {
+    if (asked.kind != Asked::Kind::Read || frame.size() < 9 + 2 * asked.quantity) {
         return;
     }
-    const int n = byte(8);
-    if (data.size() < 9 + n) {
-        return;
+    const struct {
+        int start;
+        int quantity;
+        const std::function<void(const QByteArray&)>& decoder;
+        const char* name;
+    } blocks[] = {{60000, 96, decoders.blockA, "DecodeBlockA"},
+                  {60166, 24, decoders.blockB, "DecodeBlockB"},
+                  {60300, 18, decoders.blockC, "DecodeBlockC"},
+                  {60200, 4, decoders.blockD, "DecodeBlockD"}};
+    for (const auto& block : blocks) {
+        if (asked.start == block.start && asked.quantity == block.quantity) {
+            if (block.decoder) {
+                CallDecoder(block.name, [&] { block.decoder(frame); });
+            }
+            return;
+        }
     }
-    const int32_t tid = byte(0) * 256 + byte(1);
-    switch (n) {
-    case 8:
-        if (decoders.blockD) {
-            CallDecoder("DecodeBlockD", [&] { decoders.blockD(data); });
-        }
-        break;
-    case 36:
-        if (decoders.blockC) {
-            CallDecoder("DecodeBlockC", [&] { decoders.blockC(data); });
-        }
-        break;
-    case 48:
-        if (decoders.blockB) {
-            CallDecoder("DecodeBlockB", [&] { decoders.blockB(data); });
-        }
-        break;
-    case 192:
-        if (decoders.blockA) {
-            CallDecoder("DecodeBlockA", [&] { decoders.blockA(data); });
-        }
-        break;
-    default:
-        if (decoders.other) {
-            CallDecoder("DecodeOther", [&] { decoders.other(data, tid); });
-        }
-        break;
+    if (decoders.other) {
+        const int32_t tid = Word(frame, 0);
+        CallDecoder("DecodeOther", [&] { decoders.other(frame, tid); });
     }
 }

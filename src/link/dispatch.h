@@ -7,21 +7,49 @@
 class StatusPane;
 
 // The decoders, filled in by the shell so that the link knows none of them. An empty entry
-// drops responses of that size.
+// drops the answers to that read.
 struct DecoderTable {
-    std::function<void(const QByteArray&)> blockA; // byte count 192
-    std::function<void(const QByteArray&)> blockB; // 48
-    std::function<void(const QByteArray&)> blockC; // 36
-    std::function<void(const QByteArray&)> blockD; // 8
+    std::function<void(const QByteArray&)> blockA; // 96 registers at 60000
+    std::function<void(const QByteArray&)> blockB; // 24 at 60166
+    std::function<void(const QByteArray&)> blockC; // 18 at 60300
+    std::function<void(const QByteArray&)> blockD; // 4 at 60200
     std::function<void(const QByteArray&, int32_t)> other;
+};
+
+// What a response answers.
+struct Asked {
+    enum class Kind { Nothing, Read, Write };
+    Kind kind = Kind::Nothing;
+    int start = 0;
+    int quantity = 0;
+};
+
+// The requests on the wire. One read is outstanding at a time; the writes of a command go out
+// back to back, and their echoes are told apart from a read's answer by the function code.
+class PendingRequests {
+public:
+    // From the request as sent, so that the start is the 16-bit address the server saw.
+    void AddRead(const QByteArray& adu);
+    void AddWrite() { ++writes_; }
+    void Clear() { *this = PendingRequests(); }
+    bool Empty() const { return !reading_ && writes_ == 0; }
+    // Takes what a complete response answers off the list. Nothing for a response nobody is
+    // waiting for (a second copy of an answer, a stray), which is dropped.
+    Asked Take(const QByteArray& frame);
+
+private:
+    bool reading_ = false;
+    int start_ = 0;
+    int quantity_ = 0;
+    int writes_ = 0;
 };
 
 // Exception response text, written as "Modbus return error " + text.
 QString ExceptionText(int exceptionCode);
 void DescribeModbusException(StatusPane& status, int functionCode, int exceptionCode);
 
-// One complete response frame: exception report, or, for a read (function 3), the decoder chosen
-// by the byte count; frames of other functions are not decoded.
-// A frame shorter than 9 bytes, or than 9 + byte count, is dropped. A failure inside a decoder
-// escapes as RunError naming that decoder.
-void DispatchFrame(const QByteArray& data, const DecoderTable& decoders, StatusPane& status);
+// One complete response, decoded as what was asked: an exception is reported, a write's echo
+// dropped, a read's answer goes to the block decoder of the read's range (the poll's four) or to
+// DecodeOther. A failure inside a decoder escapes as RunError naming that decoder.
+void DispatchResponse(const QByteArray& frame, const Asked& asked, const DecoderTable& decoders,
+                      StatusPane& status);

@@ -141,11 +141,15 @@ TEST_F(FaultTest, AServerThatHangsUpIsReconnectedWithGrowingPausesAndPolledAgain
     // A clean close with nothing outstanding (an inverter restart) comes back too.
     ASSERT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse; }));
     const int before = server.connections;
+    // The reconnect goes where the link was, and says so, whatever the fields say meanwhile.
+    shell.form().Port = QStringLiteral("1");
     server.client()->disconnectFromHost();
     ASSERT_TRUE(WaitUntil([&] { return shell.form().txtStatus.contains(QStringLiteral("Disconnected.")); }));
     EXPECT_FALSE(shell.form().isConnected);
     ASSERT_TRUE(WaitUntil([&] { return server.connections == before + 1 && cycles() >= 1; }, 4000));
     EXPECT_TRUE(shell.form().isConnected);
+    EXPECT_TRUE(shell.form().txtStatus.contains(
+        QStringLiteral("Connected to server at 127.0.0.1:%1\r\n").arg(server.port())));
     EXPECT_FALSE(QFile::exists(kLog));
 }
 
@@ -248,8 +252,9 @@ TEST_F(FaultTest, ASilentServerTimesOutAndIsReconnected) {
     EXPECT_EQ(server.connections, 2);
 }
 
-TEST_F(FaultTest, AResetConnectionIsReconnected) {
-    ExpectEntries(RideOut({FakeServer::Fault::Reset}, 1000), {});
+TEST_F(FaultTest, AResetConnectionIsASocketErrorAndIsReconnected) {
+    ExpectEntries(RideOut({FakeServer::Fault::Reset}, 1000),
+                  {QStringLiteral("Error: 10054 | Line: 0 | Procedure: Winsock1_Error")});
     EXPECT_EQ(server.connections, 2);
 }
 
@@ -269,4 +274,34 @@ TEST_F(FaultTest, RefusedConnectionsAreRetriedUntilTheServerListensAgain) {
     EXPECT_TRUE(shell.form().isConnected);
     EXPECT_TRUE(shell.timer1().isActive());
     EXPECT_EQ(CrLfLines(QStringLiteral("Battery.txt")).size(), 16);
+}
+
+TEST_F(FaultTest, BentFramingIsPolledThroughAndADoubledAnswerListedOnce) {
+    using F = FakeServer::Fault;
+    ExpectEntries(RideOut({F::Trailing, F::Trailing, F::ShortLength, F::ShortLength, F::ProtocolOne,
+                           F::ProtocolOne, F::Doubled, F::Doubled},
+                          0),
+                  {});
+    server.script = {F::Doubled, F::Doubled};
+    shell.Timer2_Timer();
+    ASSERT_TRUE(WaitUntil([&] { return server.script.isEmpty() && !shell.form().awaitingResponse; }));
+    EXPECT_EQ(shell.form().RegisterDetailsText.count(QStringLiteral("\r\n60166 ")), 1);
+}
+
+TEST_F(FaultTest, AnOperatorsReadIsDecodedAsWhatWasAsked) {
+    Start(5000, QString());
+    ASSERT_TRUE(WaitUntil([&] { return cycles() == 1 && !shell.form().awaitingResponse; }));
+    const QByteArray good = ReadAll(QStringLiteral("Battery.txt"));
+    const qsizetype sent = server.requests.size();
+    shell.form().Start = QStringLiteral("100");
+    for (const char* number : {"24", "18"}) {
+        shell.form().Number = QString::fromLatin1(number);
+        shell.Command1_Click();
+        // A chained read would go out within the decode and hold the wait until answered.
+        ASSERT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse; }));
+    }
+    EXPECT_EQ(server.requests.size(), sent + 2);
+    EXPECT_EQ(cycles(), 2);
+    EXPECT_EQ(ReadAll(QStringLiteral("Battery.txt")), good);
+    EXPECT_FALSE(shell.controls().form().Loaded);
 }

@@ -134,6 +134,18 @@ void FakeServer::Meet(QTcpSocket* socket, const QByteArray& request, Fault fault
         break;
     case Fault::Silent:
         break;
+    case Fault::Trailing:
+    case Fault::ShortLength:
+    case Fault::ProtocolOne:
+    case Fault::Doubled: {
+        QByteArray bent = response;
+        bent[5] = static_cast<char>(bent[5] - (fault == Fault::ShortLength ? 1 : 0));
+        bent[3] = static_cast<char>(fault == Fault::ProtocolOne ? 1 : 0);
+        socket->write(fault == Fault::Doubled ? bent + bent
+                                              : bent + (fault == Fault::Trailing ? Hex("C5 1A") : ""));
+        ++answered;
+        break;
+    }
     case Fault::Reset: {
         // No lingering: the close sends RST instead of FIN.
         const linger hard{1, 0};

@@ -26,6 +26,10 @@ public:
         CloseMidFrame, // the first half of the answer, then the server hangs up
         Silent,        // no answer, the connection stays open
         Reset,         // no answer: the connection is reset (RST)
+        Trailing,      // the answer and two bytes more, as a gateway passing a serial checksum on
+        ShortLength,   // the answer with a length field one too small
+        ProtocolOne,   // the answer with protocol identifier 1
+        Doubled,       // the answer twice in one segment
     };
 
     explicit FakeServer(QObject* parent = nullptr);

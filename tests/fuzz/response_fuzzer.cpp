@@ -93,15 +93,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s->Reset();
     FuzzedDataProvider input(data, size);
     FrameReader reader;
+    PendingRequests pending;
+    // The reads the program makes: the poll's four blocks, the signature, an operator's "Get".
+    const int reads[][2] = {{60000, 96}, {60166, 24}, {60300, 18}, {60200, 4}, {40000, 2}, {100, 18}};
     while (input.remaining_bytes() > 0) {
         // Chunk lengths come from the input's end, the bytes from its front.
+        if (pending.Empty()) {
+            const int* read = reads[input.ConsumeIntegralInRange<size_t>(0, 5)];
+            pending.AddRead(BuildReadRequest(read[0], static_cast<int16_t>(read[1]), 0));
+            pending.AddWrite();
+        }
         const size_t chunk = input.ConsumeIntegralInRange<size_t>(1, 300);
         const std::string bytes = input.ConsumeBytesAsString(chunk);
-        const QList<QByteArray> frames =
-            reader.feed(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-        for (const QByteArray& frame : frames) {
+        reader.append(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        for (QByteArray frame = reader.next(); !frame.isEmpty(); frame = reader.next()) {
+            const Asked asked = pending.Take(frame);
             s->boundary.run(QStringLiteral("Winsock1_DataArrival"),
-                            [&] { DispatchFrame(frame, s->decoders, s->status); });
+                            [&] { DispatchResponse(frame, asked, s->decoders, s->status); });
         }
     }
     return 0;

@@ -1,8 +1,8 @@
-#include "model/form.h"
 #include "common/test_support.h"
 #include "link/dispatch.h"
 #include "link/framing.h"
 #include "link/status_pane.h"
+#include "model/form.h"
 #include "support/run_error.h"
 
 namespace {
@@ -38,17 +38,19 @@ protected:
 };
 } // namespace
 
-TEST_F(DispatchTest, ByteCountChoosesTheDecoder) {
+TEST_F(DispatchTest, WhatWasAskedChoosesTheDecoder) {
     const struct {
+        int start;
         int registers;
         const char* decoder;
-    } cases[] = {{96, "A"}, {24, "B"}, {18, "C"}, {4, "D"}, {2, "other"}, {0, "other"}, {100, "other"}};
+    } cases[] = {{60000, 96, "A"},    {60166, 24, "B"},   {60300, 18, "C"},   {60200, 4, "D"},
+                 {40000, 2, "other"}, {100, 24, "other"}, {100, 18, "other"}, {60000, 4, "other"}};
     const DecoderTable table = recorder.table();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.registers);
         recorder = Recorder();
         const QByteArray frame = ReadResponse(0x1234, QList<int>(c.registers, 0xABCD));
-        DispatchFrame(frame, table, status);
+        DispatchResponse(frame, {Asked::Kind::Read, c.start, c.registers}, table, status);
         EXPECT_EQ(recorder.calls, QStringList({QString::fromLatin1(c.decoder)}));
         EXPECT_EQ(recorder.frames, QList<QByteArray>({frame}));
     }
@@ -69,14 +71,14 @@ TEST_F(DispatchTest, ShortFramesAndWriteEchoesAreDropped) {
     };
     const DecoderTable table = recorder.table();
     for (const QByteArray& frame : dropped) {
-        DispatchFrame(frame, table, status);
+        DispatchResponse(frame, {Asked::Kind::Read, 60000, 96}, table, status);
     }
     EXPECT_TRUE(recorder.calls.isEmpty()) << recorder.calls.join(' ').toStdString();
 
     // A size whose decoder is not registered is dropped, not handed to DecodeOther.
     DecoderTable partial = table;
     partial.blockC = nullptr;
-    DispatchFrame(ReadResponse(0, QList<int>(18, 0)), partial, status);
+    DispatchResponse(ReadResponse(0, QList<int>(18, 0)), {Asked::Kind::Read, 60300, 18}, partial, status);
     EXPECT_TRUE(recorder.calls.isEmpty());
     EXPECT_TRUE(form.txtStatus.isEmpty());
 }
@@ -94,7 +96,7 @@ TEST_F(DispatchTest, ExceptionResponsesAreReported) {
     };
     QString expected;
     for (const auto& c : cases) {
-        DispatchFrame(Hex(c.frame), recorder.table(), status);
+        DispatchResponse(Hex(c.frame), Asked{Asked::Kind::Read, 60000, 96}, recorder.table(), status);
         expected += QString::fromLatin1(c.line) + QStringLiteral("\r\n");
     }
     EXPECT_EQ(form.txtStatus, expected);
@@ -105,7 +107,7 @@ TEST_F(DispatchTest, FailingDecoderIsNamedInTheEscapingError) {
     DecoderTable table;
     table.blockA = [](const QByteArray&) { throw OverflowError(); };
     try {
-        DispatchFrame(ReadResponse(0, QList<int>(96, 0)), table, status);
+        DispatchResponse(ReadResponse(0, QList<int>(96, 0)), {Asked::Kind::Read, 60000, 96}, table, status);
         FAIL() << "the failure must end the event";
     } catch (const RunError& e) {
         EXPECT_EQ(e.number, 6);
