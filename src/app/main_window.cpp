@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -192,6 +194,11 @@ int MainWindow::twipsToPixels(int twips) const {
     return twips * logicalDpiY() / kTwipsPerInch;
 }
 
+int MainWindow::pixelsToTwips(int pixels) const {
+    const int dpi = logicalDpiY();
+    return (pixels * kTwipsPerInch + dpi - 1) / dpi;
+}
+
 void MainWindow::refresh() {
     const Form& f = shell_.form();
     // The editor's window is made when it is first shown; it then follows the shell by itself.
@@ -241,11 +248,35 @@ void MainWindow::refresh() {
 }
 
 void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
-    shell_.Form_DblClick();
+    // Only the background toggles the size: a caption's or the picture's double click comes here
+    // because labels pass their mouse events on.
+    QWidget* under = childAt(event->position().toPoint());
+    if (under == nullptr || under == lower_) {
+        shell_.Form_DblClick();
+    }
     event->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // Resized by hand: the form takes the real size, so that the size toggle and the minute tick
+    // see a window that is not compact and put it back.
+    Form& f = shell_.form();
+    if (height() != twipsToPixels(shownHeight_)) {
+        f.Height = shownHeight_ = pixelsToTwips(height());
+    }
+    if (width() != twipsToPixels(shownWidth_)) {
+        f.Width = shownWidth_ = pixelsToTwips(width());
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     shell_.Form_Unload();
     event->accept();
+    Q_EMIT closed();
+}
+
+void EndProgramWithWindow(MainWindow& window) {
+    QObject::connect(&window, &MainWindow::closed, QCoreApplication::instance(),
+                     [] { QCoreApplication::exit(0); });
 }
