@@ -258,9 +258,13 @@ void MainWindow::refresh() {
     if (shownHeight_ != f.Height || shownWidth_ != f.Width) {
         shownHeight_ = f.Height;
         shownWidth_ = f.Width;
+        // Showing the lower part can first grow the window to the layout's minimum: a size on the
+        // way, not the operator's.
+        applyingSize_ = true;
         lower_->setVisible(f.Height > kCompactHeight);
         setMinimumSize(0, 0);
         resize(twipsToPixels(f.Width), twipsToPixels(f.Height));
+        applyingSize_ = false;
     }
 }
 
@@ -276,6 +280,9 @@ void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    if (applyingSize_) {
+        return;
+    }
     // Resized by hand: the form takes the real size, so that the size toggle and the minute tick
     // see a window that is not compact and put it back.
     Form& f = shell_.form();

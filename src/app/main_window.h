@@ -63,6 +63,7 @@ private:
     int shownPicture_ = 0;
     int shownHeight_ = 0;
     int shownWidth_ = 0;
+    bool applyingSize_ = false;
 };
 
 // Closing the main window ends the program with status 0, whatever else is on screen (a message
