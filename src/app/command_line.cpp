@@ -53,7 +53,8 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
         *error = parser.errorText();
         return false;
     }
-    if (parser.isSet(help)) {
+    // QCommandLineParser's --help-all would add Qt's own options, which this program refuses.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         *exitNow = true;
         *output =
             parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("ModbusClient"));
@@ -76,7 +77,14 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
         result->port = QString::number(value);
     }
     if (parser.isSet(poll)) {
-        // Checked by the "Poll" box itself, which refuses a bad rate with its message.
+        // The rate the "Poll" box accepts; refused here, a bad rate would leave polling off unseen.
+        double pollSeconds = 0;
+        const double ms =
+            ParseNumber(parser.value(poll), &pollSeconds) ? RoundHalfEven(pollSeconds * 1000.0) : 0;
+        if (!(ms >= 1 && ms <= 65535)) {
+            *error = QStringLiteral("--poll must be a number of seconds from 0.001 to 65.535");
+            return false;
+        }
         result->poll = parser.value(poll);
     }
     double seconds = 0;

@@ -173,6 +173,8 @@ int main(int argc, char** argv) {
     MessageBoxPrompter prompter;
     Shell shell(clock, prompter);
     MainWindow window(shell);
+    prompter.setWindow(&window);
+    EndProgramWithWindow(window);
     const auto publisher = StartPublishing(shell, broker, clock);
     QuitOnStopSignals(*app);
     Start(shell, options, &window);

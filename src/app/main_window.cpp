@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,7 +17,10 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -30,6 +34,17 @@ void Name(QWidget* w, const char* name, const char* description) {
     w->setObjectName(QString::fromLatin1(name));
     w->setAccessibleName(QString::fromLatin1(name));
     w->setAccessibleDescription(QString::fromLatin1(description));
+}
+
+// At least wide enough to show this text whole.
+void FitText(QLineEdit* edit, const QString& text) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    // QLineEdit keeps 2 pixels free on either side of its text.
+    const QSize contents(edit->fontMetrics().horizontalAdvance(text) + 4, edit->fontMetrics().height());
+    edit->setMinimumWidth(
+        edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, contents, edit).width());
 }
 } // namespace
 
@@ -78,22 +93,23 @@ MainWindow::MainWindow(Shell& shell, QWidget* parent) : QWidget(parent), shell_(
     grid->setVerticalSpacing(2);
     grid->addWidget(addLabel("Label4", "SN", "Caption of the serial number"), 0, 0);
     grid->addWidget(addField("SNum", &f.SNum, "Serial number"), 0, 1, 1, 3);
-    grid->addWidget(addLabel("Label5", "HW", "Caption of the hardware version"), 1, 0);
-    grid->addWidget(addField("HW", &f.HW, "Hardware version"), 1, 1);
-    grid->addWidget(addLabel("Label6", "FW", "Caption of the firmware version"), 1, 2);
-    grid->addWidget(addField("FW", &f.FW, "Firmware version"), 1, 3);
-    grid->addWidget(addLabel("Label7", "PVPower", "Caption of the solar power"), 2, 0);
-    grid->addWidget(addField("PVPower", &f.PVPower, "Solar power"), 2, 1);
-    grid->addWidget(addLabel("Label8", "BatteryPower", "Caption of the battery power"), 2, 2);
-    grid->addWidget(addField("BatteryPower", &f.BatteryPower, "Battery power"), 2, 3);
-    grid->addWidget(addLabel("Label9", "Protocol", "Caption of the protocol number"), 3, 0);
-    grid->addWidget(addField("Protocol", &f.Protocol, "Protocol number"), 3, 1);
-    grid->addWidget(addLabel("Label10", "Updated", "Caption of the time of the last poll"), 3, 2);
-    grid->addWidget(addField("Update", &f.Update, "Time of the last poll request", "last run time"), 3, 3);
+    // The firmware text (30 characters) has a row of its own, as wide as the serial number's.
+    grid->addWidget(addLabel("Label6", "FW", "Caption of the firmware version"), 1, 0);
+    grid->addWidget(addField("FW", &f.FW, "Firmware version"), 1, 1, 1, 3);
+    grid->addWidget(addLabel("Label5", "HW", "Caption of the hardware version"), 2, 0);
+    grid->addWidget(addField("HW", &f.HW, "Hardware version"), 2, 1);
+    grid->addWidget(addLabel("Label9", "Protocol", "Caption of the protocol number"), 2, 2);
+    grid->addWidget(addField("Protocol", &f.Protocol, "Protocol number"), 2, 3);
+    grid->addWidget(addLabel("Label7", "PVPower", "Caption of the solar power"), 3, 0);
+    grid->addWidget(addField("PVPower", &f.PVPower, "Solar power"), 3, 1);
+    grid->addWidget(addLabel("Label8", "BatteryPower", "Caption of the battery power"), 3, 2);
+    grid->addWidget(addField("BatteryPower", &f.BatteryPower, "Battery power"), 3, 3);
     grid->addWidget(addLabel("Label13", "Capacity/Now", "Caption of the battery capacity and level"), 4, 0);
     grid->addWidget(addField("BatteryCapacity", &f.BatteryCapacity, "Rated battery capacity"), 4, 1);
     grid->addWidget(addField("Capacity", &f.Capacity, "Battery capacity and current level", "last run time"),
                     4, 2, 1, 2);
+    grid->addWidget(addLabel("Label10", "Updated", "Caption of the time of the last poll"), 5, 0);
+    grid->addWidget(addField("Update", &f.Update, "Time of the last poll request", "last run time"), 5, 1);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
     top->addLayout(grid);
@@ -113,9 +129,10 @@ MainWindow::MainWindow(Shell& shell, QWidget* parent) : QWidget(parent), shell_(
     QPushButton* showcmd = addButton("showcmd", "Controls", "Opens the control-register editor");
     connect(showcmd, &QPushButton::clicked, this, [this] { shell_.showcmd_Click(); });
     row4->addWidget(showcmd);
-    row4->addWidget(
-        addField("ChargeRate", &f.ChargeRate, "Value sent by the forced-charge command", "Starting register"),
-        2);
+    QLineEdit* chargeRate =
+        addField("ChargeRate", &f.ChargeRate, "Value sent by the forced-charge command", "Starting register");
+    FitText(chargeRate, QStringLiteral("65.535"));
+    row4->addWidget(chargeRate, 2);
     QPushButton* charge = addButton("ForceChargecmd", "Charge", "Sends the forced-charge command");
     connect(charge, &QPushButton::clicked, this, [this] { shell_.ForceChargecmd_Click(); });
     row4->addWidget(charge);
@@ -185,11 +202,18 @@ QLabel* MainWindow::addLabel(const char* name, const char* caption, const char* 
 QPushButton* MainWindow::addButton(const char* name, const char* caption, const char* description) {
     auto* button = new QPushButton(QString::fromLatin1(caption), this);
     Name(button, name, description);
+    // A button may give up the style's blank around its caption to the fields beside it.
+    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 12);
     return button;
 }
 
 int MainWindow::twipsToPixels(int twips) const {
     return twips * logicalDpiY() / kTwipsPerInch;
+}
+
+int MainWindow::pixelsToTwips(int pixels) const {
+    const int dpi = logicalDpiY();
+    return (pixels * kTwipsPerInch + dpi - 1) / dpi;
 }
 
 void MainWindow::refresh() {
@@ -234,18 +258,49 @@ void MainWindow::refresh() {
     if (shownHeight_ != f.Height || shownWidth_ != f.Width) {
         shownHeight_ = f.Height;
         shownWidth_ = f.Width;
+        // Showing the lower part can first grow the window to the layout's minimum: a size on the
+        // way, not the operator's.
+        applyingSize_ = true;
         lower_->setVisible(f.Height > kCompactHeight);
         setMinimumSize(0, 0);
         resize(twipsToPixels(f.Width), twipsToPixels(f.Height));
+        applyingSize_ = false;
     }
 }
 
 void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
-    shell_.Form_DblClick();
+    // Only the background toggles the size: a caption's or the picture's double click comes here
+    // because labels pass their mouse events on.
+    QWidget* under = childAt(event->position().toPoint());
+    if (under == nullptr || under == lower_) {
+        shell_.Form_DblClick();
+    }
     event->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (applyingSize_) {
+        return;
+    }
+    // Resized by hand: the form takes the real size, so that the size toggle and the minute tick
+    // see a window that is not compact and put it back.
+    Form& f = shell_.form();
+    if (height() != twipsToPixels(shownHeight_)) {
+        f.Height = shownHeight_ = pixelsToTwips(height());
+    }
+    if (width() != twipsToPixels(shownWidth_)) {
+        f.Width = shownWidth_ = pixelsToTwips(width());
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     shell_.Form_Unload();
     event->accept();
+    Q_EMIT closed();
+}
+
+void EndProgramWithWindow(MainWindow& window) {
+    QObject::connect(&window, &MainWindow::closed, QCoreApplication::instance(),
+                     [] { QCoreApplication::exit(0); });
 }

@@ -26,10 +26,17 @@ public:
 
     // Pixels for a length in twips on this screen (1440 twips per inch).
     int twipsToPixels(int twips) const;
+    // Twips for a length in pixels, rounded up, so that only a form size's own pixels give it back.
+    int pixelsToTwips(int pixels) const;
+
+Q_SIGNALS:
+    // The operator closed the window: the program ends.
+    void closed();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Field {
@@ -56,4 +63,9 @@ private:
     int shownPicture_ = 0;
     int shownHeight_ = 0;
     int shownWidth_ = 0;
+    bool applyingSize_ = false;
 };
+
+// Closing the main window ends the program with status 0, whatever else is on screen (a message
+// box, the control editor): no process goes on polling without its window.
+void EndProgramWithWindow(MainWindow& window);

@@ -1,7 +1,13 @@
 #include "app/message_box_prompter.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QMessageBox>
+
+MessageBoxPrompter::~MessageBoxPrompter() {
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::instance()->removeEventFilter(&blocker_);
+    }
+}
 
 void MessageBoxPrompter::message(const QString& text) {
     if (open_.contains(text)) {
@@ -11,8 +17,39 @@ void MessageBoxPrompter::message(const QString& text) {
                                 QMessageBox::Ok, parent_);
     box->setObjectName(QStringLiteral("message"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::ApplicationModal);
-    open_.insert(text);
-    QObject::connect(box, &QObject::destroyed, &context_, [this, text] { open_.remove(text); });
-    box->open();
+    // Qt's modality would drop the main window's close while the box shows; the blocker below
+    // stands in for it.
+    box->setWindowModality(Qt::NonModal);
+    if (open_.isEmpty()) {
+        QCoreApplication::instance()->installEventFilter(&blocker_);
+    }
+    open_.insert(text, box);
+    QObject::connect(box, &QObject::destroyed, &blocker_, [this, text] {
+        open_.remove(text);
+        if (open_.isEmpty()) {
+            QCoreApplication::instance()->removeEventFilter(&blocker_);
+        }
+    });
+    box->show(); // not open(), which makes the box window-modal
+}
+
+bool MessageBoxPrompter::InputBlocker::eventFilter(QObject* watched, QEvent* event) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || !event->isInputEvent()) {
+        return false;
+    }
+    for (const QPointer<QMessageBox>& box : open_) {
+        if (box != nullptr && widget->window() == box) {
+            return false;
+        }
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+        for (const QPointer<QMessageBox>& box : open_) {
+            if (box != nullptr) {
+                box->raise();
+                box->activateWindow();
+            }
+        }
+    }
+    return true;
 }

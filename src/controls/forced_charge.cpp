@@ -16,7 +16,8 @@ bool ChargeWatts(const QString& text, double* kilowatts, int32_t* watts) {
             continue;
         }
         const double w = RoundHalfEven(k * 1000.0);
-        if (!(w >= 0 && w <= 65535)) {
+        // A negative power is refused even where it rounds to 0 W.
+        if (!(k >= 0 && w <= 65535)) {
             return false;
         }
         *kilowatts = k;

@@ -60,4 +60,8 @@ TEST(CommandLine, BadValuesAreRefusedWithAReason) {
     EXPECT_FALSE(Parse({"--mqtt", "broker:0"}, &c, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("--mqtt"))) << error.toStdString();
     EXPECT_TRUE(Parse({"--port", "65535"}, &c));
+    for (const char* poll : {"0", "65.536", "soon"}) {
+        EXPECT_FALSE(Parse({"--poll", poll}, &c, &error)) << poll;
+    }
+    EXPECT_TRUE(Parse({"--poll", "0.001"}, &c));
 }

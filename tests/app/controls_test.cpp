@@ -87,7 +87,7 @@ TEST_F(ControlsTest, ForcedChargeWritesOnlyTheTypedPower) {
     EXPECT_EQ(prompter.messages.takeLast(), QStringLiteral("Forced charge request sent: 2.5 kW"));
 
     // Refused texts send nothing: the next accepted press follows with the next two ids.
-    for (const char* bad : {"70", "-1", "65.5355", "kW 2", "", "1e999"}) {
+    for (const char* bad : {"70", "-1", "-0.0001", "65.5355", "kW 2", "", "1e999"}) {
         f.ChargeRate = QString::fromLatin1(bad);
         shell.ForceChargecmd_Click();
         EXPECT_EQ(prompter.messages.takeLast(), QString::fromLatin1(kChargeRateMessage)) << bad;

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextCursor>
+#include <QTimer>
 
 namespace {
 class MainWindowTest : public InTempDir {
@@ -125,4 +126,48 @@ TEST_F(MainWindowTest, MessageBoxesDoNotPileUpOrBlock) {
     EXPECT_TRUE(WaitUntil([&] { return boxes.openCount() == 0; }));
     boxes.message(QStringLiteral("check the server"));
     EXPECT_EQ(boxes.openCount(), 1);
+}
+
+TEST_F(MainWindowTest, SizeFollowsTheRealWindowABoxHoldsItAndClosingItEndsTheProgram) {
+    MessageBoxPrompter boxes;
+    Shell shell(clock, boxes);
+    shell.Form_Load(QString());
+    shell.form().StopStart = QStringLiteral("Start"); // the minute tick polls nothing
+    MainWindow window(shell);
+    boxes.setWindow(&window);
+    EndProgramWithWindow(window);
+    window.show();
+    const int compact = window.twipsToPixels(kCompactHeight);
+    // Captions and the picture pass their double clicks on, yet only the background toggles.
+    for (const char* name : {"Label3", "Image1", "Versionlbl"}) {
+        QTest::mouseDClick(window.findChild<QWidget*>(QString::fromLatin1(name)), Qt::LeftButton);
+    }
+    EXPECT_EQ(shell.form().Height, kExpandedHeight);
+    // Resized by hand, the window goes back to compact by the minute tick and by the toggle.
+    QTest::mouseDClick(&window, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+    window.resize(window.width() + 40, compact + 60);
+    shell.Timer2_Timer();
+    EXPECT_EQ(window.size(), QSize(window.twipsToPixels(kWindowWidth), compact));
+    window.resize(window.width(), compact + 60);
+    QTest::mouseDClick(&window, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+    EXPECT_EQ(window.height(), compact);
+    // "not connected" holds the window until answered, yet not by Qt's modality (see the prompter).
+    auto* stopStart = window.findChild<QPushButton*>(QStringLiteral("StopStart"));
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    auto* box = window.findChild<QMessageBox*>(QStringLiteral("message"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    QTest::mouseClick(stopStart, Qt::LeftButton);
+    EXPECT_EQ(stopStart->text(), QStringLiteral("Start"));
+    box->accept();
+    EXPECT_TRUE(WaitUntil([&] {
+        QTest::mouseClick(stopStart, Qt::LeftButton);
+        return stopStart->text() == QStringLiteral("Stop");
+    }));
+    // With a box on screen, closing the window ends the program, Qt's last-window quit left out.
+    shell.Command1_Click();
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    QTimer::singleShot(0, &window, [&] { window.close(); });
+    QTimer::singleShot(10000, &window, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QApplication::exec(), 0);
 }
