@@ -116,7 +116,9 @@ QString DefaultTopicPrefix(const Form& form) {
 QByteArray StateJson(const Form& form, const QDateTime& pollTime, bool deviceCountsKwh) {
     // Written by hand rather than through a JSON object: this runs every cycle and the object's
     // keyed inserts cost more than the whole rest of the publish path.
-    const double kwh = deviceCountsKwh ? 1.0 : 0.001;
+    // Divided rather than multiplied by 0.001, so that 4390788 Wh reads 4390.788 and not
+    // 4390.7880000000005. The capacity register counts kWh, as the window shows it.
+    const double perKwh = deviceCountsKwh ? 1.0 : 1000.0;
     const std::pair<const char*, double> numbers[] = {
         {"soc", Number(form.BatteryPercent)},
         {"pv_charge_power", Number(form.PVCharge)},
@@ -125,16 +127,16 @@ QByteArray StateJson(const Form& form, const QDateTime& pollTime, bool deviceCou
         {"grid_discharge_power", Number(form.GridDischarge)},
         {"rated_battery_power", WholeNumber(form.BatteryPower)},
         {"rated_pv_power", Number(form.PVPower)},
-        {"level_kwh", Number(form.CurrentLevelKWh) * kwh},
-        {"capacity_kwh", Number(form.BatterySize) * kwh},
-        {"pv_charge_today", Today(form.PVChargeToday, form.NightPVChargeLife) * kwh},
-        {"pv_discharge_today", Today(form.PVDischargeToday, form.NightPVDischargeLife) * kwh},
-        {"grid_charge_today", Today(form.GridChargeToday, form.NightGridChargeLife) * kwh},
-        {"grid_discharge_today", Today(form.GridDischargeToday, form.NightGridDischargeLife) * kwh},
-        {"pv_charge_total", Number(form.PVChargeLife) * kwh},
-        {"pv_discharge_total", Number(form.PVDischargeLife) * kwh},
-        {"grid_charge_total", Number(form.GridChargeLife) * kwh},
-        {"grid_discharge_total", Number(form.GridDischargeLife) * kwh},
+        {"level_kwh", Number(form.CurrentLevelKWh)},
+        {"capacity_kwh", Number(form.BatterySize)},
+        {"pv_charge_today", Today(form.PVChargeToday, form.NightPVChargeLife) / perKwh},
+        {"pv_discharge_today", Today(form.PVDischargeToday, form.NightPVDischargeLife) / perKwh},
+        {"grid_charge_today", Today(form.GridChargeToday, form.NightGridChargeLife) / perKwh},
+        {"grid_discharge_today", Today(form.GridDischargeToday, form.NightGridDischargeLife) / perKwh},
+        {"pv_charge_total", Number(form.PVChargeLife) / perKwh},
+        {"pv_discharge_total", Number(form.PVDischargeLife) / perKwh},
+        {"grid_charge_total", Number(form.GridChargeLife) / perKwh},
+        {"grid_discharge_total", Number(form.GridDischargeLife) / perKwh},
     };
     QByteArray json;
     json.reserve(640);

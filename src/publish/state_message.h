@@ -26,8 +26,8 @@ QString PlainTopicSerial(const Form& form);
 QString DefaultTopicPrefix(const Form& form);
 
 // The figures as a subscriber needs them, as one JSON object: numbers as numbers, every energy
-// in kWh (the counters converted from what the device counts in), a day's counter null until a
-// night snapshot exists and never below zero, the time of the poll in ISO 8601 with its offset.
+// in kWh (the counters converted from what the device counts in, the capacity as it stands), a day's counter
+// null until a night snapshot exists and never below zero, the time of the poll in ISO 8601 with its offset.
 QByteArray StateJson(const Form& form, const QDateTime& pollTime, bool deviceCountsKwh);
 
 // The error-log entries made since start: their count and the newest one's line.
