@@ -1,10 +1,8 @@
 #include "broker_fixture.h"
 
-#include "app/command_line.h"
 #include "energy/night.h"
-#include "publish/state_message.h"
+#include "publish/discovery.h"
 
-#include <QJsonArray>
 #include <QSet>
 
 namespace {
@@ -30,16 +28,13 @@ protected:
         return found;
     }
     QList<QByteArray> availability() const { return subscriber->on(prefix + "/availability"); }
-    // Another client's word on the broker; retained, as a last will is.
-    void Say(const QString& topic, const QString& payload, bool retain = false) {
-        QStringList arguments{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                              QStringLiteral("-p"), QString::number(broker.port()),
-                              QStringLiteral("-t"), topic,
-                              QStringLiteral("-m"), payload};
-        if (retain) {
-            arguments.append(QStringLiteral("-r"));
-        }
-        ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_pub"), arguments), 0);
+    // Another client's word on the broker; "-r": retained, as a last will is.
+    void Say(const QString& topic, const QString& payload, const QStringList& retain = {}) {
+        ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_pub"),
+                                    QStringList{"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t",
+                                                topic, "-m", payload} +
+                                        retain),
+                  0);
     }
 
     Broker broker{"allow_anonymous true\n"};
@@ -49,31 +44,24 @@ protected:
 
 } // namespace
 
-TEST_F(HomeAssistantTest, TheDiscoverySetNamesUnitsClassesIdsAndOneDevice) {
+TEST_F(HomeAssistantTest, TheDiscoverySetNamesUnitsClassesIdsAndOneDeviceAndComesAgainOnBirth) {
     Start();
     const QHash<QByteArray, QJsonObject> all = configs();
     // unit, device class, state class; diagnostic ones marked "d".
-    const QHash<QString, QStringList> expected{
-        {"soc", {"%", "battery", "measurement"}},
-        {"pv_charge_power", {"W", "power", "measurement"}},
-        {"pv_discharge_power", {"W", "power", "measurement"}},
-        {"grid_charge_power", {"W", "power", "measurement"}},
-        {"grid_discharge_power", {"W", "power", "measurement"}},
-        {"level_kwh", {"kWh", "energy_storage", "measurement"}},
-        {"pv_charge_today", {"kWh", "energy", "total_increasing"}},
-        {"pv_discharge_today", {"kWh", "energy", "total_increasing"}},
-        {"grid_charge_today", {"kWh", "energy", "total_increasing"}},
-        {"grid_discharge_today", {"kWh", "energy", "total_increasing"}},
-        {"pv_charge_total", {"kWh", "energy", "total_increasing"}},
-        {"pv_discharge_total", {"kWh", "energy", "total_increasing"}},
-        {"grid_charge_total", {"kWh", "energy", "total_increasing"}},
-        {"grid_discharge_total", {"kWh", "energy", "total_increasing"}},
-        {"rated_battery_power", {"W", "power", "", "d"}},
-        {"rated_pv_power", {"W", "power", "", "d"}},
-        {"capacity_kwh", {"kWh", "energy_storage", "", "d"}},
-        {"time", {"", "timestamp", "", "d"}},
-        {"errors", {"", "", "", "d"}},
-    };
+    const QStringList power{"W", "power", "measurement"};
+    const QStringList energy{"kWh", "energy", "total_increasing"};
+    QHash<QString, QStringList> expected{{"soc", {"%", "battery", "measurement"}},
+                                         {"level_kwh", {"kWh", "energy_storage", "measurement"}},
+                                         {"rated_battery_power", {"W", "power", "", "d"}},
+                                         {"rated_pv_power", {"W", "power", "", "d"}},
+                                         {"capacity_kwh", {"kWh", "energy_storage", "", "d"}},
+                                         {"time", {"", "timestamp", "", "d"}},
+                                         {"errors", {"", "", "", "d"}}};
+    for (const QString flow : {"pv_charge", "pv_discharge", "grid_charge", "grid_discharge"}) {
+        expected.insert(flow + "_power", power);
+        expected.insert(flow + "_today", energy);
+        expected.insert(flow + "_total", energy);
+    }
     QSet<QString> ids;
     const QJsonObject device =
         all.value("homeassistant/sensor/TX2026SN0042/soc/config").value("device").toObject();
@@ -102,13 +90,20 @@ TEST_F(HomeAssistantTest, TheDiscoverySetNamesUnitsClassesIdsAndOneDevice) {
     EXPECT_EQ(subscriber->on("homeassistant/sensor/TX2026SN0042/pv_power/config"),
               QList<QByteArray>{"(null)"});
 
+    // Home Assistant starts again and says so: it gets everything again.
+    subscriber->received.clear();
+    Say(QStringLiteral("homeassistant/status"), QStringLiteral("online"));
+    ASSERT_TRUE(
+        WaitUntil([&] { return configs().size() == 20 && !subscriber->on(prefix + "/errors").isEmpty(); }));
+    EXPECT_EQ(availability(), QList<QByteArray>{"online"});
+    EXPECT_EQ(subscriber->on(prefix + "/state").size(), 1);
+
     // Serials that differ only in what a topic cannot hold stay two devices.
-    Form a;
-    Form b;
+    Form a = shell.form();
+    Form b = shell.form();
     a.SNum = QStringLiteral("TX/2026 0042");
     b.SNum = QStringLiteral("TX 2026/0042");
-    EXPECT_NE(TopicSerial(a), TopicSerial(b));
-    EXPECT_TRUE(TopicSerial(a).startsWith(QStringLiteral("TX_2026_0042_")));
+    EXPECT_NE(DiscoveryMessages(a, {}, 1).value(0).topic, DiscoveryMessages(b, {}, 1).value(0).topic);
 
     // A new serial: the earlier device's configs go, the new one's come.
     subscriber->received.clear();
@@ -135,22 +130,16 @@ TEST_F(HomeAssistantTest, FiguresAreKwhAndADayCountsOnlyFromANightSnapshot) {
     ASSERT_TRUE(WaitUntil([&] { return subscriber->on(prefix + "/state").size() == 2; }));
     state = subscriber->last(prefix + "/state");
     EXPECT_EQ(state.value("pv_charge_today").toDouble(), 0.5);
-    EXPECT_EQ(state.value("pv_discharge_today").toDouble(), 0);
     EXPECT_TRUE(state.value("grid_charge_today").isNull()) << "90 Wh now, 100 at midnight";
 
     // A device that counts kWh is published as it counts.
     publisher.reset();
-    QString error;
-    BrokerSettings settings;
-    WriteAll(QStringLiteral("modbusclient.conf"), "[mqtt]\nenergy_unit = kWh\n");
-    ASSERT_TRUE(ResolveBrokerSettings({QStringLiteral("127.0.0.1:%1").arg(broker.port()), {}, {}, {}, {}},
-                                      ReadBrokerConf(QStringLiteral("modbusclient.conf")), {}, &settings,
-                                      &error));
+    BrokerSettings settings = On(broker.port());
+    settings.deviceCountsKwh = true;
     Publish(settings);
     ASSERT_TRUE(Cycle());
     ASSERT_TRUE(WaitUntil([&] { return subscriber->on(prefix + "/state").size() == 3; }));
     EXPECT_EQ(subscriber->last(prefix + "/state").value("pv_charge_total").toDouble(), 1500);
-    EXPECT_EQ(subscriber->last(prefix + "/state").value("level_kwh").toDouble(), 5836.8);
 }
 
 TEST_F(HomeAssistantTest, AvailabilityFollowsCompleteCyclesAndPutsAStrayOfflineRight) {
@@ -173,7 +162,7 @@ TEST_F(HomeAssistantTest, AvailabilityFollowsCompleteCyclesAndPutsAStrayOfflineR
     ASSERT_TRUE(WaitUntil([&] { return availability().value(2) == "online"; }));
 
     // A second instance stops and leaves its "offline": said right again while polling works.
-    Say(QString::fromUtf8(prefix + "/availability"), QStringLiteral("offline"), true);
+    Say(QString::fromUtf8(prefix + "/availability"), QStringLiteral("offline"), {"-r"});
     ASSERT_TRUE(WaitUntil([&] { return availability().size() == 5; }));
     EXPECT_EQ(availability().mid(3), (QList<QByteArray>{"offline", "online"}));
 
@@ -183,31 +172,17 @@ TEST_F(HomeAssistantTest, AvailabilityFollowsCompleteCyclesAndPutsAStrayOfflineR
     EXPECT_EQ(subscriber->last(prefix + "/errors").value("last_entry").toString(), shell.log().lastEntry());
 }
 
-TEST_F(HomeAssistantTest, HomeAssistantsBirthMessageBringsEverythingAgain) {
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return !subscriber->on(prefix + "/errors").isEmpty(); }));
-    subscriber->received.clear();
-    Say(QStringLiteral("homeassistant/status"), QStringLiteral("online"));
-    ASSERT_TRUE(
-        WaitUntil([&] { return configs().size() == 20 && !subscriber->on(prefix + "/errors").isEmpty(); }));
-    EXPECT_EQ(availability(), QList<QByteArray>{"online"});
-    EXPECT_EQ(subscriber->on(prefix + "/state").size(), 1);
-}
-
-TEST(BrokerPrefixTest, AWildcardOrEmptyLevelInThePrefixIsRefusedAtStartUp) {
-    for (const char* bad : {"home/+", "home/#", "$SYS/battery", "home//battery", "/home"}) {
-        CommandLine c;
-        QString error;
-        QString output;
-        bool exitNow = false;
-        ASSERT_TRUE(ParseCommandLine({"ModbusClient", "--mqtt", "broker", "--mqtt-topic", bad}, &c, &error,
-                                     &exitNow, &output));
-        BrokerSettings settings;
-        EXPECT_FALSE(ResolveBrokerSettings(c.mqtt, {}, {}, &settings, &error)) << bad;
-        EXPECT_TRUE(error.contains(QLatin1String(bad))) << error.toStdString();
-    }
+// The program's own refusal, exit code 2, is the program_mqtt_wildcard_topic test.
+TEST(BrokerPrefixTest, AWildcardOrEmptyLevelInThePrefixIsRefusedAndTheEnergyUnitRead) {
     BrokerSettings settings;
     QString error;
+    for (const char* bad : {"home/+", "home/#", "$SYS/battery", "home//battery", "/home"}) {
+        EXPECT_FALSE(ResolveBrokerSettings({"broker", bad, {}, {}, {}}, {}, {}, &settings, &error)) << bad;
+        EXPECT_TRUE(error.contains(QLatin1String(bad))) << error.toStdString();
+    }
     EXPECT_TRUE(ResolveBrokerSettings({"broker", "home/battery", {}, {}, {}}, {}, {}, &settings, &error));
+    EXPECT_FALSE(settings.deviceCountsKwh);
+    EXPECT_TRUE(ResolveBrokerSettings({"broker", {}, {}, {}, "kWh"}, {}, {}, &settings, &error));
+    EXPECT_TRUE(settings.deviceCountsKwh);
     EXPECT_FALSE(ResolveBrokerSettings({"broker", {}, {}, {}, "MWh"}, {}, {}, &settings, &error));
 }
