@@ -14,7 +14,8 @@ const QByteArray kHomeAssistantStatus = "homeassistant/status";
 
 } // namespace
 
-MqttPublisher::MqttPublisher(BrokerSettings settings, const Clock& clock, ErrorLog& log, QObject* parent)
+MqttPublisher::MqttPublisher(const BrokerSettings& settings, const Clock& clock, ErrorLog& log,
+                             QObject* parent)
     : QObject(parent), session_(settings, log), clock_(clock), log_(log),
       configuredPrefix_(settings.topicPrefix), deviceCountsKwh_(settings.deviceCountsKwh) {
     staleTimer_.setSingleShot(true);

@@ -21,7 +21,8 @@ struct Form;
 class MqttPublisher : public QObject {
     Q_OBJECT
 public:
-    MqttPublisher(BrokerSettings settings, const Clock& clock, ErrorLog& log, QObject* parent = nullptr);
+    MqttPublisher(const BrokerSettings& settings, const Clock& clock, ErrorLog& log,
+                  QObject* parent = nullptr);
     // Says "offline" on the way out: a clean disconnect sends no last will.
     ~MqttPublisher() override;
 

@@ -99,7 +99,7 @@ QString PlainTopicSerial(const Form& form) {
 }
 
 QString TopicSerial(const Form& form) {
-    const QString serial = PlainTopicSerial(form);
+    QString serial = PlainTopicSerial(form);
     const QString printable = Printable(form.SNum);
     if (serial == printable || printable.isEmpty()) {
         return serial;
