@@ -94,7 +94,7 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     }
     result->timeoutMs = static_cast<int>(RoundHalfEven(seconds * 1000.0));
     result->mqtt = {parser.value(mqtt), parser.value(mqttTopic), parser.value(mqttUser),
-                    parser.value(mqttTls)};
+                    parser.value(mqttTls), QString()};
     QString host;
     quint16 brokerPort = 0;
     if (parser.isSet(mqtt) && !ParseBrokerAddress(result->mqtt.address, &host, &brokerPort)) {

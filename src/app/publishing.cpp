@@ -9,7 +9,11 @@ std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSetting
     }
     auto publisher = std::make_unique<MqttPublisher>(settings, clock, shell.log());
     MqttPublisher* p = publisher.get();
-    p->notify = [&shell](const QString& text) {
+    // The rate the operator set while it polls, otherwise the once-a-minute poll.
+    p->pollPeriodMs = [&shell] {
+        return shell.timer1().isActive() ? shell.timer1().interval() : shell.timer2().interval();
+    };
+    p->session().notify = [&shell](const QString& text) {
         shell.status().AppendStatusLine(text);
         Q_EMIT shell.changed();
     };

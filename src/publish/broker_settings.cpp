@@ -47,6 +47,21 @@ bool ParseBrokerAddress(const QString& text, QString* host, quint16* port) {
     return true;
 }
 
+bool CheckTopicPrefix(const QString& prefix, QString* reason) {
+    if (prefix.contains(QLatin1Char('+')) || prefix.contains(QLatin1Char('#'))) {
+        *reason = QStringLiteral("may not hold the wildcards \"+\" or \"#\"");
+    } else if (prefix.startsWith(QLatin1Char('$'))) {
+        *reason = QStringLiteral("may not start with \"$\", the broker's own topics");
+    } else if (prefix.split(QLatin1Char('/')).contains(QString())) {
+        *reason = QStringLiteral("may not have an empty level (a leading \"/\" or \"//\")");
+    } else if (prefix.contains(QChar(0)) || prefix.toUtf8().size() > 60000) {
+        *reason = QStringLiteral("may not hold a zero character or be longer than 60000 bytes");
+    } else {
+        return true;
+    }
+    return false;
+}
+
 BrokerOptions ReadBrokerConf(const QString& path) {
     QSettings conf(path, QSettings::IniFormat);
     conf.beginGroup(QStringLiteral("mqtt"));
@@ -55,6 +70,7 @@ BrokerOptions ReadBrokerConf(const QString& path) {
     options.topic = conf.value(QStringLiteral("topic")).toString();
     options.user = conf.value(QStringLiteral("user")).toString();
     options.caFile = conf.value(QStringLiteral("tls")).toString();
+    options.energyUnit = conf.value(QStringLiteral("energy_unit")).toString().trimmed();
     return options;
 }
 
@@ -71,6 +87,18 @@ bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions
     }
     settings->user = pick(commandLine.user, file.user);
     settings->caFile = pick(commandLine.caFile, file.caFile);
+    const QString unit = pick(commandLine.energyUnit, file.energyUnit);
+    if (!unit.isEmpty() && unit != QLatin1String("Wh") && unit != QLatin1String("kWh")) {
+        *error = QStringLiteral("energy_unit in the [mqtt] section of %1 must be Wh or kWh, not \"%2\"")
+                     .arg(QLatin1String(kBrokerConfFile), unit);
+        return false;
+    }
+    settings->deviceCountsKwh = unit == QLatin1String("kWh");
+    QString reason;
+    if (!settings->topicPrefix.isEmpty() && !CheckTopicPrefix(settings->topicPrefix, &reason)) {
+        *error = QStringLiteral("the MQTT topic prefix \"%1\" %2").arg(settings->topicPrefix, reason);
+        return false;
+    }
     if (address.isEmpty()) {
         if (!settings->topicPrefix.isEmpty() || !settings->user.isEmpty() || !settings->caFile.isEmpty()) {
             *error = QStringLiteral("the MQTT options need a broker: --mqtt HOST[:PORT] or host in the "

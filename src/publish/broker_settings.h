@@ -15,6 +15,8 @@ struct BrokerSettings {
     QByteArray password;
     // CA certificate file; set: the connection uses TLS.
     QString caFile;
+    // The unit the installation's energy counters count in; published figures are always kWh.
+    bool deviceCountsKwh = false;
 
     bool enabled() const { return !host.isEmpty(); }
 };
@@ -25,6 +27,7 @@ struct BrokerOptions {
     QString topic;
     QString user;
     QString caFile;
+    QString energyUnit; // "Wh" or "kWh"; only in the file
 };
 
 extern const char* const kBrokerConfFile;
@@ -34,11 +37,15 @@ extern const char* const kPasswordVariable;
 // host or a port that is not a whole number from 1 to 65535.
 bool ParseBrokerAddress(const QString& text, QString* host, quint16* port);
 
-// The [mqtt] section of the optional settings file (keys host, topic, user, tls); a missing file
-// gives nothing.
+// A prefix the broker takes for every topic under it: no wildcard "+" or "#", no leading "$"
+// (the broker's own topics), no empty level. False with the reason.
+bool CheckTopicPrefix(const QString& prefix, QString* reason);
+
+// The [mqtt] section of the optional settings file (keys host, topic, user, tls, energy_unit); a
+// missing file gives nothing.
 BrokerOptions ReadBrokerConf(const QString& path);
 
 // The file's options under the command line's, the password from the environment. False with a
-// one-line reason for a bad address or an option that names no broker.
+// one-line reason for a bad address, a bad prefix or energy unit, or an option that names no broker.
 bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions& file,
                            const QByteArray& password, BrokerSettings* settings, QString* error);

@@ -1,28 +1,28 @@
 #pragma once
 
 #include "publish/broker_settings.h"
-#include "publish/state_message.h"
+#include "publish/discovery.h"
+#include "publish/mqtt_session.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <functional>
-#include <memory>
 
 class Clock;
 class ErrorLog;
 struct Form;
-struct mosquitto;
 
-// Publishes the installation's figures to an MQTT broker from the program's own event loop: the
-// library's socket is watched by socket notifiers and its housekeeping runs on a timer, and no
-// call into the library ever waits for the broker, so a slow, silent or absent broker never holds
-// a poll. It connects once the first poll has named the installation (its serial number is in the
-// topics and the last will). While the broker is away only the newest state is kept.
+// What the installation looks like on the broker: the newest state, Home Assistant's discovery
+// configs, the availability and the error-log count. It connects once the first poll has named
+// the installation (its serial number is in the topics and the last will). While the broker is
+// away only the newest state is kept. The availability says "online" while poll cycles complete,
+// "offline" once none has for three poll periods or the link is lost, and is said again when
+// anything else appears there; Home Assistant's birth message brings everything again.
 class MqttPublisher : public QObject {
     Q_OBJECT
 public:
-    MqttPublisher(BrokerSettings settings, const Clock& clock, ErrorLog& log, QObject* parent = nullptr);
+    MqttPublisher(const BrokerSettings& settings, const Clock& clock, ErrorLog& log,
+                  QObject* parent = nullptr);
     // Says "offline" on the way out: a clean disconnect sends no last will.
     ~MqttPublisher() override;
 
@@ -31,65 +31,49 @@ public:
     // The link to the installation is lost: the figures are no longer live.
     void linkLost();
 
-    // A status line: a broker failure (once per run of failures) or a connection made.
-    std::function<void(const QString&)> notify;
+    // The poll period now: three of them without a complete cycle and the figures are stale.
+    std::function<int()> pollPeriodMs;
 
-    // Pause before the next attempt, doubling from first to last while the broker stays away.
-    void setReconnectDelays(int firstMs, int lastMs);
-    // How long a broker may take to accept the session once its port has answered.
-    void setAnswerTimeoutMs(int ms) { answerTimer_.setInterval(ms); }
-
-    bool connected() const { return connected_; }
-    bool reconnectPending() const { return reconnectTimer_.isActive(); }
-    // Sessions begun so far, successful or not.
-    int attempts() const { return attempts_; }
+    // The broker session, for whatever else is said or heard on the broker.
+    MqttSession& session() { return session_; }
+    void setReconnectDelays(int firstMs, int lastMs) { session_.setReconnectDelays(firstMs, lastMs); }
+    void setAnswerTimeoutMs(int ms) { session_.setAnswerTimeoutMs(ms); }
+    bool connected() const { return session_.connected(); }
+    bool reconnectPending() const { return session_.reconnectPending(); }
+    int attempts() const { return session_.attempts(); }
+    QString brokerText() const { return session_.brokerText(); }
     const QString& prefix() const { return prefix_; }
-    QString brokerText() const;
+    bool online() const { return live_; }
 
 private:
-    static void OnConnack(mosquitto* mosq, void* self, int rc);
-    static void OnDisconnect(mosquitto* mosq, void* self, int rc);
-
-    void Connect();
-    void StartClient(const QString& host);
-    void AfterLoop(int rc);
-    void Connected();
+    void NewIdentity(const Form& form, int expireAfterSeconds);
+    void SessionStarted();
+    void Received(const QByteArray& topic, const QByteArray& payload, bool retained);
+    void SetLive(bool live);
     void Flush();
-    bool Publish(const QByteArray& topic, const QByteArray& payload, bool retain);
-    void UpdateWriteNotifier();
-    void Failed(int number, int step, const QString& description);
-    // This session is over: reported (once per run of failures), the next one paced.
-    void GiveUp(int number, int step, const QString& description);
-    void Teardown();
-    void ScheduleReconnect();
+    QByteArray Topic(const char* leaf) const { return prefix_.toUtf8() + leaf; }
 
-    BrokerSettings settings_;
+    MqttSession session_;
     const Clock& clock_;
     ErrorLog& log_;
-    mosquitto* mosq_ = nullptr;
-    std::unique_ptr<QSocketNotifier> readNotifier_;
-    std::unique_ptr<QSocketNotifier> writeNotifier_;
-    QTimer miscTimer_;
-    QTimer answerTimer_;
-    QTimer reconnectTimer_;
-    int firstDelayMs_ = 1000;
-    int lastDelayMs_ = 60000;
-    int delayMs_ = 1000;
-    int attempts_ = 0;
-    bool resolving_ = false;
-    bool connected_ = false;
-    bool failing_ = false;
-    // What the library's callbacks saw, handled once the library call has returned.
-    int connackRc_ = -1;
-    bool dropped_ = false;
-    int dropErrno_ = 0;
+    QString configuredPrefix_;
+    bool deviceCountsKwh_;
+    QTimer staleTimer_;
 
     QString prefix_;
     DeviceIdentityTexts device_;
+    int expireAfterSeconds_ = 0;
     QList<MqttMessage> discovery_;
+    // Retained configs to remove: an earlier device's, figures no longer published.
+    QList<QByteArray> clear_;
     QByteArray newestState_;
     bool stateSent_ = true;
-    bool linkUp_ = false;
     bool discoverySent_ = false;
     bool availabilitySent_ = false;
+    bool live_ = false;
+    QByteArray availabilitySaid_;
+    // One correction of the availability per poll cycle: two clients on one prefix that disagree
+    // never trade messages faster than they poll.
+    bool correctionArmed_ = true;
+    int errorsSaid_ = -1;
 };

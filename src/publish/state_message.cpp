@@ -3,42 +3,12 @@
 #include "model/form.h"
 #include "support/text_forms.h"
 
-#include <QJsonArray>
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
 
 #include <charconv>
-
-namespace {
-
-struct Sensor {
-    const char* key;
-    const char* name;
-    const char* deviceClass;
-    const char* stateClass;
-    const char* unit;
-};
-
-// The published figures with how Home Assistant should show them. Lifetime counters only ever
-// grow; the day's counters start again at midnight and may go below zero, so they are totals.
-const Sensor kSensors[] = {
-    {"soc", "State of charge", "battery", "measurement", "%"},
-    {"battery_power", "Battery power (rated)", "power", "measurement", "W"},
-    {"pv_power", "PV power", "power", "measurement", "W"},
-    {"grid_power", "Grid power", "power", "measurement", "W"},
-    {"rated_pv_power", "PV power (rated)", "power", "measurement", "W"},
-    {"level_kwh", "Battery level", "energy_storage", "measurement", "kWh"},
-    {"capacity_kwh", "Battery capacity", "energy_storage", "measurement", "kWh"},
-    {"pv_charge_today", "PV charge today", "energy", "total", "kWh"},
-    {"pv_discharge_today", "PV discharge today", "energy", "total", "kWh"},
-    {"grid_charge_today", "Grid charge today", "energy", "total", "kWh"},
-    {"grid_discharge_today", "Grid discharge today", "energy", "total", "kWh"},
-    {"pv_charge_total", "PV charge lifetime", "energy", "total_increasing", "kWh"},
-    {"pv_discharge_total", "PV discharge lifetime", "energy", "total_increasing", "kWh"},
-    {"grid_charge_total", "Grid charge lifetime", "energy", "total_increasing", "kWh"},
-    {"grid_discharge_total", "Grid discharge lifetime", "energy", "total_increasing", "kWh"},
-};
 
 // The identity texts hold the registers' characters as they stand, zero bytes and padding too.
 QString Printable(const QString& text) {
@@ -51,6 +21,8 @@ QString Printable(const QString& text) {
     }
     return out.trimmed();
 }
+
+namespace {
 
 // The window shows the rated battery power grouped with its unit ("5,000 W"); its digits are
 // the whole number.
@@ -106,13 +78,16 @@ double Number(const QString& text) {
     return value;
 }
 
-double Signed(const QString& negativePart, const QString& positivePart) {
-    return Number(positivePart) - Number(negativePart);
+// A day's counter: unknown until a night snapshot has given the day its start, and never below
+// zero (a counter that went back).
+double Today(const QString& today, const QString& night) {
+    const double value = Number(today);
+    return night.isEmpty() || value < 0 ? qQNaN() : value;
 }
 
 } // namespace
 
-QString TopicSerial(const Form& form) {
+QString PlainTopicSerial(const Form& form) {
     QString serial;
     for (const QChar c : Printable(form.SNum)) {
         const bool plain = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
@@ -123,29 +98,45 @@ QString TopicSerial(const Form& form) {
     return serial.isEmpty() ? QStringLiteral("unknown") : serial;
 }
 
+QString TopicSerial(const Form& form) {
+    QString serial = PlainTopicSerial(form);
+    const QString printable = Printable(form.SNum);
+    if (serial == printable || printable.isEmpty()) {
+        return serial;
+    }
+    // Characters were replaced: "TX/2026 0042" and "TX 2026/0042" must stay two devices.
+    const QByteArray hash = QCryptographicHash::hash(printable.toUtf8(), QCryptographicHash::Sha1);
+    return serial + QLatin1Char('_') + QString::fromLatin1(hash.left(4).toHex());
+}
+
 QString DefaultTopicPrefix(const Form& form) {
     return QStringLiteral("modbusclient/") + TopicSerial(form);
 }
 
-QByteArray StateJson(const Form& form, const QDateTime& pollTime) {
+QByteArray StateJson(const Form& form, const QDateTime& pollTime, bool deviceCountsKwh) {
     // Written by hand rather than through a JSON object: this runs every cycle and the object's
     // keyed inserts cost more than the whole rest of the publish path.
+    // Divided rather than multiplied by 0.001, so that 4390788 Wh reads 4390.788 and not
+    // 4390.7880000000005. The capacity register counts kWh, as the window shows it.
+    const double perKwh = deviceCountsKwh ? 1.0 : 1000.0;
     const std::pair<const char*, double> numbers[] = {
         {"soc", Number(form.BatteryPercent)},
-        {"battery_power", WholeNumber(form.BatteryPower)},
-        {"pv_power", Signed(form.PVCharge, form.PVDischarge)},
-        {"grid_power", Signed(form.GridCharge, form.GridDischarge)},
+        {"pv_charge_power", Number(form.PVCharge)},
+        {"pv_discharge_power", Number(form.PVDischarge)},
+        {"grid_charge_power", Number(form.GridCharge)},
+        {"grid_discharge_power", Number(form.GridDischarge)},
+        {"rated_battery_power", WholeNumber(form.BatteryPower)},
         {"rated_pv_power", Number(form.PVPower)},
         {"level_kwh", Number(form.CurrentLevelKWh)},
         {"capacity_kwh", Number(form.BatterySize)},
-        {"pv_charge_today", Number(form.PVChargeToday)},
-        {"pv_discharge_today", Number(form.PVDischargeToday)},
-        {"grid_charge_today", Number(form.GridChargeToday)},
-        {"grid_discharge_today", Number(form.GridDischargeToday)},
-        {"pv_charge_total", Number(form.PVChargeLife)},
-        {"pv_discharge_total", Number(form.PVDischargeLife)},
-        {"grid_charge_total", Number(form.GridChargeLife)},
-        {"grid_discharge_total", Number(form.GridDischargeLife)},
+        {"pv_charge_today", Today(form.PVChargeToday, form.NightPVChargeLife) / perKwh},
+        {"pv_discharge_today", Today(form.PVDischargeToday, form.NightPVDischargeLife) / perKwh},
+        {"grid_charge_today", Today(form.GridChargeToday, form.NightGridChargeLife) / perKwh},
+        {"grid_discharge_today", Today(form.GridDischargeToday, form.NightGridDischargeLife) / perKwh},
+        {"pv_charge_total", Number(form.PVChargeLife) / perKwh},
+        {"pv_discharge_total", Number(form.PVDischargeLife) / perKwh},
+        {"grid_charge_total", Number(form.GridChargeLife) / perKwh},
+        {"grid_discharge_total", Number(form.GridDischargeLife) / perKwh},
     };
     QByteArray json;
     json.reserve(640);
@@ -167,43 +158,9 @@ QByteArray StateJson(const Form& form, const QDateTime& pollTime) {
     return json;
 }
 
-DeviceIdentityTexts DeviceTexts(const Form& form) {
-    return {form.SNum, form.HW, form.FW};
-}
-
-QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix) {
-    const QString serial = TopicSerial(form);
-    QJsonObject device;
-    device.insert(QLatin1String("identifiers"), QJsonArray{QStringLiteral("modbusclient_") + serial});
-    device.insert(QLatin1String("name"), QStringLiteral("Home battery ") + Printable(form.SNum));
-    device.insert(QLatin1String("manufacturer"), QStringLiteral("Talvex"));
-    device.insert(QLatin1String("model"), QStringLiteral("Battery inverter"));
-    device.insert(QLatin1String("sw_version"), Printable(form.FW));
-    device.insert(QLatin1String("hw_version"), Printable(form.HW));
-
-    const QString stateTopic = prefix + QStringLiteral("/state");
-    const QString availabilityTopic = prefix + QStringLiteral("/availability");
-    QList<MqttMessage> messages;
-    const auto add = [&](const QString& key, QJsonObject config) {
-        config.insert(QLatin1String("unique_id"), QStringLiteral("modbusclient_%1_%2").arg(serial, key));
-        config.insert(QLatin1String("state_topic"), stateTopic);
-        config.insert(QLatin1String("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(key));
-        config.insert(QLatin1String("availability_topic"), availabilityTopic);
-        config.insert(QLatin1String("device"), device);
-        messages.append({QStringLiteral("homeassistant/sensor/%1/%2/config").arg(serial, key).toUtf8(),
-                         QJsonDocument(config).toJson(QJsonDocument::Compact)});
-    };
-    for (const Sensor& sensor : kSensors) {
-        QJsonObject config;
-        config.insert(QLatin1String("name"), QLatin1String(sensor.name));
-        config.insert(QLatin1String("device_class"), QLatin1String(sensor.deviceClass));
-        config.insert(QLatin1String("state_class"), QLatin1String(sensor.stateClass));
-        config.insert(QLatin1String("unit_of_measurement"), QLatin1String(sensor.unit));
-        add(QLatin1String(sensor.key), config);
-    }
-    QJsonObject polled;
-    polled.insert(QLatin1String("name"), QStringLiteral("Last poll"));
-    polled.insert(QLatin1String("device_class"), QStringLiteral("timestamp"));
-    add(QStringLiteral("time"), polled);
-    return messages;
+QByteArray ErrorsJson(int count, const QString& lastEntry) {
+    QJsonObject errors;
+    errors.insert(QLatin1String("count"), count);
+    errors.insert(QLatin1String("last_entry"), lastEntry);
+    return QJsonDocument(errors).toJson(QJsonDocument::Compact);
 }

@@ -12,29 +12,23 @@ struct MqttMessage {
     QByteArray payload;
 };
 
+// A text without its control characters and the blanks around it.
+QString Printable(const QString& text);
+
 // The serial number as one topic level: letters, digits, "_" and "-" only; "unknown" when the
-// installation reported none.
+// installation reported none. A serial that needed characters replaced gets a short hash of
+// itself, so that serials differing only in those characters stay apart.
 QString TopicSerial(const Form& form);
+// The same without the hash, as the topics were named before.
+QString PlainTopicSerial(const Form& form);
 
 // The default prefix, "modbusclient/<serial>".
 QString DefaultTopicPrefix(const Form& form);
 
-// The figures of a completed poll cycle as one JSON object, numbers as numbers, the time of the
-// poll in ISO 8601 with its offset.
-QByteArray StateJson(const Form& form, const QDateTime& pollTime);
+// The figures as a subscriber needs them, as one JSON object: numbers as numbers, every energy
+// in kWh (the counters converted from what the device counts in, the capacity as it stands), a day's counter
+// null until a night snapshot exists and never below zero, the time of the poll in ISO 8601 with its offset.
+QByteArray StateJson(const Form& form, const QDateTime& pollTime, bool deviceCountsKwh);
 
-// What names the device in the discovery configs; a change means new configs.
-struct DeviceIdentityTexts {
-    QString serial;
-    QString hardware;
-    QString firmware;
-    bool operator==(const DeviceIdentityTexts& o) const {
-        return serial == o.serial && hardware == o.hardware && firmware == o.firmware;
-    }
-    bool operator!=(const DeviceIdentityTexts& o) const { return !(*this == o); }
-};
-DeviceIdentityTexts DeviceTexts(const Form& form);
-
-// Home Assistant discovery: one retained config per figure under
-// homeassistant/sensor/<serial>/<field>/config, all of one device.
-QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix);
+// The error-log entries made since start: their count and the newest one's line.
+QByteArray ErrorsJson(int count, const QString& lastEntry);

@@ -21,6 +21,10 @@ public:
 
     const QString& path() const { return path_; }
 
+    // Entries made since start, whether or not the file took them, and the newest one's line.
+    int entriesSinceStart() const { return entries_; }
+    const QString& lastEntry() const { return lastEntry_; }
+
     QString AppName = QStringLiteral("ModbusClient");
     QString ProcedureName;
 
@@ -28,4 +32,6 @@ private:
     const Clock& clock_;
     Prompter& prompter_;
     QString path_;
+    int entries_ = 0;
+    QString lastEntry_;
 };

@@ -1,0 +1,159 @@
+#include "publish/discovery.h"
+
+#include "model/form.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+namespace {
+
+struct Sensor {
+    const char* key;
+    const char* name;
+    const char* deviceClass;
+    const char* stateClass; // null: no long-term statistics
+    const char* unit;
+    bool diagnostic;
+};
+
+// The published figures with how Home Assistant should show them, named for what their registers
+// hold. The counters only grow, and a day's drop at midnight starts a new cycle; the rated powers
+// and the capacity are the installation's data, not measurements.
+const Sensor kSensors[] = {
+    {"soc", "State of charge", "battery", "measurement", "%", false},
+    {"pv_charge_power", "PV charge power", "power", "measurement", "W", false},
+    {"pv_discharge_power", "PV discharge power", "power", "measurement", "W", false},
+    {"grid_charge_power", "Grid charge power", "power", "measurement", "W", false},
+    {"grid_discharge_power", "Grid discharge power", "power", "measurement", "W", false},
+    {"level_kwh", "Battery level", "energy_storage", "measurement", "kWh", false},
+    {"pv_charge_today", "PV charge today", "energy", "total_increasing", "kWh", false},
+    {"pv_discharge_today", "PV discharge today", "energy", "total_increasing", "kWh", false},
+    {"grid_charge_today", "Grid charge today", "energy", "total_increasing", "kWh", false},
+    {"grid_discharge_today", "Grid discharge today", "energy", "total_increasing", "kWh", false},
+    {"pv_charge_total", "PV charge lifetime", "energy", "total_increasing", "kWh", false},
+    {"pv_discharge_total", "PV discharge lifetime", "energy", "total_increasing", "kWh", false},
+    {"grid_charge_total", "Grid charge lifetime", "energy", "total_increasing", "kWh", false},
+    {"grid_discharge_total", "Grid discharge lifetime", "energy", "total_increasing", "kWh", false},
+    {"rated_battery_power", "Rated battery power", "power", nullptr, "W", true},
+    {"rated_pv_power", "Rated PV power", "power", nullptr, "W", true},
+    {"capacity_kwh", "Battery capacity", "energy_storage", nullptr, "kWh", true},
+    {"time", "Last complete poll", "timestamp", nullptr, nullptr, true},
+};
+
+// Every figure earlier versions configured, under the serial as they wrote it.
+const char* const kEarlierKeys[] = {"soc",
+                                    "battery_power",
+                                    "pv_power",
+                                    "grid_power",
+                                    "rated_pv_power",
+                                    "level_kwh",
+                                    "capacity_kwh",
+                                    "pv_charge_today",
+                                    "pv_discharge_today",
+                                    "grid_charge_today",
+                                    "grid_discharge_today",
+                                    "pv_charge_total",
+                                    "pv_discharge_total",
+                                    "grid_charge_total",
+                                    "grid_discharge_total",
+                                    "time"};
+
+QByteArray ConfigTopic(const char* component, const QString& serial, const QString& key) {
+    return QStringLiteral("homeassistant/%1/%2/%3/config")
+        .arg(QLatin1String(component), serial, key)
+        .toUtf8();
+}
+
+} // namespace
+
+DeviceIdentityTexts DeviceTexts(const Form& form) {
+    return {form.SNum, form.HW, form.FW};
+}
+
+QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, int expireAfterSeconds) {
+    const QString serial = TopicSerial(form);
+    QJsonObject device;
+    device.insert(QLatin1String("identifiers"), QJsonArray{QStringLiteral("modbusclient_") + serial});
+    device.insert(QLatin1String("name"), QStringLiteral("Home battery ") + Printable(form.SNum));
+    device.insert(QLatin1String("manufacturer"), QStringLiteral("Talvex"));
+    device.insert(QLatin1String("model"), QStringLiteral("Battery inverter"));
+    device.insert(QLatin1String("serial_number"), Printable(form.SNum));
+    device.insert(QLatin1String("sw_version"), Printable(form.FW));
+    device.insert(QLatin1String("hw_version"), Printable(form.HW));
+    QJsonObject origin;
+    origin.insert(QLatin1String("name"), QStringLiteral("ModbusClient"));
+    origin.insert(QLatin1String("sw_version"), QStringLiteral(MODBUSCLIENT_VERSION_TEXT));
+
+    const QString stateTopic = prefix + QStringLiteral("/state");
+    const QString availabilityTopic = prefix + QStringLiteral("/availability");
+    const QString errorsTopic = prefix + QStringLiteral("/errors");
+    QList<MqttMessage> messages;
+    const auto add = [&](const char* component, const QString& key, QJsonObject config) {
+        config.insert(QLatin1String("unique_id"), QStringLiteral("modbusclient_%1_%2").arg(serial, key));
+        config.insert(QLatin1String("device"), device);
+        config.insert(QLatin1String("origin"), origin);
+        messages.append(
+            {ConfigTopic(component, serial, key), QJsonDocument(config).toJson(QJsonDocument::Compact)});
+    };
+    const auto text = [](const char* s) { return QJsonValue(QLatin1String(s)); };
+    for (const Sensor& sensor : kSensors) {
+        const QString key = QLatin1String(sensor.key);
+        QJsonObject config;
+        config.insert(QLatin1String("name"), text(sensor.name));
+        config.insert(QLatin1String("device_class"), text(sensor.deviceClass));
+        if (sensor.stateClass != nullptr) {
+            config.insert(QLatin1String("state_class"), text(sensor.stateClass));
+        }
+        if (sensor.unit != nullptr) {
+            config.insert(QLatin1String("unit_of_measurement"), text(sensor.unit));
+        }
+        if (sensor.diagnostic) {
+            config.insert(QLatin1String("entity_category"), QStringLiteral("diagnostic"));
+        }
+        config.insert(QLatin1String("state_topic"), stateTopic);
+        config.insert(QLatin1String("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(key));
+        config.insert(QLatin1String("availability_topic"), availabilityTopic);
+        config.insert(QLatin1String("expire_after"), expireAfterSeconds);
+        add("sensor", key, config);
+    }
+
+    // The link delivers figures while the availability says so; the client's own last will
+    // turns it off too.
+    QJsonObject link;
+    link.insert(QLatin1String("name"), QStringLiteral("Installation link"));
+    link.insert(QLatin1String("device_class"), QStringLiteral("connectivity"));
+    link.insert(QLatin1String("entity_category"), QStringLiteral("diagnostic"));
+    link.insert(QLatin1String("state_topic"), availabilityTopic);
+    link.insert(QLatin1String("payload_on"), QStringLiteral("online"));
+    link.insert(QLatin1String("payload_off"), QStringLiteral("offline"));
+    add("binary_sensor", QStringLiteral("link"), link);
+
+    // Shown while polling fails too, when it matters most: no availability.
+    QJsonObject errors;
+    errors.insert(QLatin1String("name"), QStringLiteral("Error-log entries since start"));
+    errors.insert(QLatin1String("entity_category"), QStringLiteral("diagnostic"));
+    errors.insert(QLatin1String("state_topic"), errorsTopic);
+    errors.insert(QLatin1String("value_template"), QStringLiteral("{{ value_json.count }}"));
+    errors.insert(QLatin1String("json_attributes_topic"), errorsTopic);
+    errors.insert(QLatin1String("json_attributes_template"),
+                  QStringLiteral("{{ {'last_entry': value_json.last_entry} | tojson }}"));
+    add("sensor", QStringLiteral("errors"), errors);
+    return messages;
+}
+
+QList<QByteArray> RetiredConfigTopics(const Form& form) {
+    QSet<QByteArray> current;
+    for (const MqttMessage& message : DiscoveryMessages(form, QString(), 0)) {
+        current.insert(message.topic);
+    }
+    QList<QByteArray> retired;
+    for (const char* key : kEarlierKeys) {
+        const QByteArray topic = ConfigTopic("sensor", PlainTopicSerial(form), QLatin1String(key));
+        if (!current.contains(topic)) {
+            retired.append(topic);
+        }
+    }
+    return retired;
+}

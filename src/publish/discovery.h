@@ -1,0 +1,31 @@
+#pragma once
+
+#include "publish/state_message.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+struct Form;
+
+// What names the device in the discovery configs; a change means new configs.
+struct DeviceIdentityTexts {
+    QString serial;
+    QString hardware;
+    QString firmware;
+    bool operator==(const DeviceIdentityTexts& o) const {
+        return serial == o.serial && hardware == o.hardware && firmware == o.firmware;
+    }
+    bool operator!=(const DeviceIdentityTexts& o) const { return !(*this == o); }
+};
+DeviceIdentityTexts DeviceTexts(const Form& form);
+
+// Home Assistant discovery: one retained config per figure under
+// homeassistant/sensor/<serial>/<figure>/config, the link's connectivity under
+// homeassistant/binary_sensor/<serial>/link/config, all of one device. The figures of the state
+// expire after the given seconds without a new state.
+QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, int expireAfterSeconds);
+
+// The configs earlier versions published that the current set does not hold: cleared, so that
+// Home Assistant drops their entities.
+QList<QByteArray> RetiredConfigTopics(const Form& form);
