@@ -14,6 +14,7 @@
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/file_failures.h"
+#include "support/file_replacement.h"
 #include "support/file_utils.h"
 #include "support/prompter.h"
 
