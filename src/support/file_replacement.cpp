@@ -139,12 +139,15 @@ bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailu
     bool ok = WriteOver(fd, bytes);
     if (ok && exists) {
         // The swapped-in file is the side file: give it the target's mode and, where allowed,
-        // its owner.
+        // its owner. Mostly it has them already (it was the target a cycle ago).
         struct stat own {};
-        if (::fstat(fd, &own) == 0 && (own.st_uid != st.st_uid || own.st_gid != st.st_gid)) {
+        ok = ::fstat(fd, &own) == 0;
+        if (ok && (own.st_uid != st.st_uid || own.st_gid != st.st_gid)) {
             (void)::fchown(fd, st.st_uid, st.st_gid);
         }
-        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+        if (ok && (own.st_mode & 07777) != (st.st_mode & 07777)) {
+            ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+        }
     }
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
