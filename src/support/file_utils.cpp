@@ -225,7 +225,8 @@ QString FindFileIgnoringCase(const QString& name) {
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     for (const QString& entry : entries) {
         if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
-            return dir.filePath(entry);
+            // The caller's folder as written: "batterynight.txt", not "./batterynight.txt".
+            return name.left(name.size() - info.fileName().size()) + entry;
         }
     }
     return name;
