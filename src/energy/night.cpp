@@ -15,8 +15,8 @@ const char* const kDailySummaryFile = "battery daily summary.log";
 
 namespace {
 
-// Lines of a text file, ended by CR LF, bare LF or bare CR (an old Mac editor's); false when it cannot be
-// read.
+// Lines of a text file, ended by CR LF, LF or CR alone (as some editors save); false when it
+// cannot be read.
 bool ReadLines(const QString& path, QStringList* lines) {
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
