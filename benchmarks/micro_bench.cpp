@@ -14,10 +14,12 @@
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/file_failures.h"
+#include "support/file_replacement.h"
 #include "support/file_utils.h"
 #include "support/prompter.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -138,6 +140,24 @@ void BM_BatteryStateFile(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_BatteryStateFile);
+
+// The same with Battery.txt a link into another folder: the link is followed every cycle and
+// its target replaced.
+void BM_BatteryStateFileThroughALink(benchmark::State& state) {
+    Surroundings s;
+    QDir().mkpath(QStringLiteral("linked"));
+    QFile::remove(s.form.BatteryToday);
+    QFile::link(QStringLiteral("linked/state.txt"), s.form.BatteryToday);
+    DecodeBlockB(s.ctx, BlockB());
+    for (auto _ : state) {
+        FileFailure failure;
+        QByteArray bytes;
+        benchmark::DoNotOptimize(WriteBatteryTemp(s.form, s.clock, &failure, &bytes) &&
+                                 ReplaceFileDeferred(s.form.BatteryToday, bytes, &failure));
+    }
+    QFile::remove(s.form.BatteryToday);
+}
+BENCHMARK(BM_BatteryStateFileThroughALink);
 
 void BM_DecodeBlockC(benchmark::State& state) {
     Surroundings s;

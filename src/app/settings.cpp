@@ -1,10 +1,15 @@
 #include "app/settings.h"
 
 #include "model/form.h"
+#include "support/file_utils.h"
 
 #include <QFile>
 
 const char* const kSettingsFile = "ModbusClient.ini";
+
+QString SettingsFileName() {
+    return FindFileIgnoringCase(QString::fromLatin1(kSettingsFile));
+}
 
 void ReadSettings(Form& form, const QString& path) {
     QString lines[4];

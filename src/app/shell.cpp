@@ -54,14 +54,26 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
         std::fprintf(stderr, "ModbusClient: %s\n", text.toLocal8Bit().constData());
     };
 
+    boundary_.notify = [this](const QString& text) { status_.AppendStatusLine(text); };
+
+    // Each decoder is an event of its own at the boundary, so that its failure is reported once
+    // per run and its recovery is seen, whatever the other blocks do in between.
     DecoderTable decoders;
-    decoders.blockA = [this](const QByteArray& data) { DecodeBlockA(decode_, identity_, data); };
-    decoders.blockB = [this](const QByteArray& data) {
-        DecodeBlockB(decode_, data);
-        Q_EMIT pollCycleCompleted();
+    decoders.blockA = [this](const QByteArray& data) {
+        boundary_.run(QStringLiteral("DecodeBlockA"), [&] { DecodeBlockA(decode_, identity_, data); });
     };
-    decoders.blockC = [this](const QByteArray& data) { DecodeBlockC(decode_, data); };
-    decoders.blockD = [this](const QByteArray& data) { DecodeBlockD(decode_, data); };
+    decoders.blockB = [this](const QByteArray& data) {
+        boundary_.run(QStringLiteral("DecodeBlockB"), [&] {
+            DecodeBlockB(decode_, data);
+            Q_EMIT pollCycleCompleted();
+        });
+    };
+    decoders.blockC = [this](const QByteArray& data) {
+        boundary_.run(QStringLiteral("DecodeBlockC"), [&] { DecodeBlockC(decode_, data); });
+    };
+    decoders.blockD = [this](const QByteArray& data) {
+        boundary_.run(QStringLiteral("DecodeBlockD"), [&] { DecodeBlockD(decode_, data); });
+    };
     decoders.other = [this](const QByteArray& data, int32_t tid) { DecodeOther(decode_, data, tid); };
     link_.setDecoders(decoders);
     link_.onConnected = [this] {
@@ -141,13 +153,14 @@ void Shell::Form_Load(const QString& commandLine) {
                                .arg(MODBUSCLIENT_VERSION_MAJOR)
                                .arg(MODBUSCLIENT_VERSION_MINOR)
                                .arg(MODBUSCLIENT_VERSION_PATCH);
-        if (!FileExists(QString::fromLatin1(kSettingsFile))) {
+        const QString settings = SettingsFileName();
+        if (!FileExists(settings)) {
             form_.Height = kExpandedHeight;
             form_.Width = kWindowWidth;
         } else {
             form_.Height = kCompactHeight;
             form_.Width = kWindowWidth;
-            ReadSettings(form_, QString::fromLatin1(kSettingsFile));
+            ReadSettings(form_, settings);
         }
         if (!commandLine.isEmpty()) {
             form_.IP = commandLine;

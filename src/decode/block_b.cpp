@@ -8,7 +8,7 @@
 #include "model/form.h"
 #include "support/clock.h"
 #include "support/file_failures.h"
-#include "support/file_utils.h"
+#include "support/file_replacement.h"
 #include "support/text_forms.h"
 
 namespace {

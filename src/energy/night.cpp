@@ -8,13 +8,15 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 const char* const kNightFile = "BatteryNight.txt";
 const char* const kDailySummaryFile = "battery daily summary.log";
 
 namespace {
 
-// Lines of a text file, accepting CR LF and bare LF; false when it cannot be read.
+// Lines of a text file, ended by CR LF, LF or CR alone (as some editors save); false when it
+// cannot be read.
 bool ReadLines(const QString& path, QStringList* lines) {
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
@@ -24,14 +26,10 @@ bool ReadLines(const QString& path, QStringList* lines) {
     if (file.error() != QFileDevice::NoError) {
         return false;
     }
-    QStringList result = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+    QStringList result = QString::fromUtf8(bytes).split(lineEnd);
     if (!result.isEmpty() && result.last().isEmpty()) {
         result.removeLast(); // the end of the last line, not a line of its own
-    }
-    for (QString& line : result) {
-        if (line.endsWith(QLatin1Char('\r'))) {
-            line.chop(1);
-        }
     }
     *lines = result;
     return true;
@@ -39,9 +37,15 @@ bool ReadLines(const QString& path, QStringList* lines) {
 
 } // namespace
 
+QString NightFileName() {
+    // Looked up under the name it is read by, which comes first when there are several.
+    const QString found = FindFileIgnoringCase(QStringLiteral("batterynight.txt"));
+    return QFileInfo::exists(found) ? found : QString::fromLatin1(kNightFile);
+}
+
 void readNight(Form& form) {
     QStringList lines;
-    if (!ReadLines(FindFileIgnoringCase(QStringLiteral("batterynight.txt")), &lines)) {
+    if (!ReadLines(NightFileName(), &lines)) {
         return;
     }
     const std::pair<const char*, QString*> keys[] = {
@@ -62,8 +66,10 @@ void readNight(Form& form) {
 }
 
 void DaySave(const Form& form, Prompter& prompter, FileFailures& failures) {
-    const QString night = QString::fromLatin1(kNightFile);
-    const QString summary = QString::fromLatin1(kDailySummaryFile);
+    // The snapshot the next readNight finds, and the summary the user already has, in their own
+    // letter case; the classic names only when there is none yet.
+    const QString night = NightFileName();
+    const QString summary = FindFileIgnoringCase(QString::fromLatin1(kDailySummaryFile));
     auto failed = [&](const QString& file, const FileFailure& failure, const QString& kept) {
         failures.failed(file, failure, kept);
         prompter.message(

@@ -9,6 +9,10 @@ class FileFailures;
 extern const char* const kNightFile;
 extern const char* const kDailySummaryFile;
 
+// The night snapshot as it is on disk, whatever its letter case ("batterynight.txt" first);
+// "BatteryNight.txt" when there is none.
+QString NightFileName();
+
 // Loads the four night counters from the night snapshot, found whatever its letter case.
 // A missing file leaves them as they were.
 void readNight(Form& form);

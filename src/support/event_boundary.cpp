@@ -5,18 +5,37 @@
 
 #include <exception>
 
+void EventBoundary::failed(const QString& handler, const QString& number, const QString& procedure,
+                           const QString& description) {
+    // A device that keeps sending a value the decoder cannot take would add an entry every poll.
+    const QString key = number + QLatin1Char('|') + procedure + QLatin1Char('|') + description;
+    const auto it = failing_.constFind(handler);
+    if (it != failing_.constEnd() && it->key == key) {
+        return;
+    }
+    failing_.insert(handler, {key, description.isEmpty() ? QStringLiteral("error ") + number : description});
+    log_.ErrorHandle(number, QStringLiteral("0"), procedure, description);
+}
+
 void EventBoundary::run(const QString& handler, const std::function<void()>& body) {
     ++depth_;
     try {
         body();
+        const auto it = failing_.isEmpty() ? failing_.constEnd() : failing_.constFind(handler);
+        if (it != failing_.constEnd()) {
+            const QString text = handler + QStringLiteral(" runs again after ") + it->text;
+            failing_.erase(it);
+            if (notify) {
+                notify(text);
+            }
+        }
     } catch (const RunError& e) {
-        log_.ErrorHandle(QString::number(e.number), QStringLiteral("0"),
-                         e.procedure.isEmpty() ? handler : e.procedure, e.description);
+        failed(handler, QString::number(e.number), e.procedure.isEmpty() ? handler : e.procedure,
+               e.description);
     } catch (const std::exception& e) {
-        log_.ErrorHandle(QStringLiteral("5"), QStringLiteral("0"), handler, QString::fromLocal8Bit(e.what()));
+        failed(handler, QStringLiteral("5"), handler, QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        log_.ErrorHandle(QStringLiteral("5"), QStringLiteral("0"), handler,
-                         QStringLiteral("Unknown failure"));
+        failed(handler, QStringLiteral("5"), handler, QStringLiteral("Unknown failure"));
     }
     --depth_;
     if (depth_ == 0 && afterEvent) {

@@ -19,3 +19,9 @@ void FileFailures::failed(const QString& file, const FileFailure& failure, const
         notify(text);
     }
 }
+
+void FileFailures::succeeded(const QString& file) {
+    if (!failing_.isEmpty() && failing_.remove(file) && notify) {
+        notify(file + QStringLiteral(" is written again"));
+    }
+}

@@ -17,14 +17,15 @@ struct FileFailure {
 // Reports a file that cannot be written once per run of failures, not once per cycle: the first
 // failure goes to the error log and to notify (the status pane and standard error, since the
 // error log may sit on the same full disk); the next ones stay quiet until the file is written
-// again.
+// again, which notify is told too.
 class FileFailures {
 public:
     explicit FileFailures(ErrorLog& log) : log_(log) {}
 
     // kept: what the reader of the file still finds ("its last good content is kept").
     void failed(const QString& file, const FileFailure& failure, const QString& kept);
-    void succeeded(const QString& file) { failing_.remove(file); }
+    // Once a failing file is written again, notify says so.
+    void succeeded(const QString& file);
     bool failing(const QString& file) const { return failing_.contains(file); }
 
     std::function<void(const QString&)> notify;

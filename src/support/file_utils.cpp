@@ -8,11 +8,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 bool FileExists(const QString& folderspec) {
     if (folderspec.isEmpty()) {
         return false;
@@ -191,46 +186,6 @@ bool OverwriteFile(QFile& file, const QByteArray& bytes) {
     return ok && file.error() == QFileDevice::NoError;
 }
 
-bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure) {
-    if (dest.isEmpty()) {
-        return FailWith(failure, 52, 70);
-    }
-    const QByteArray to = QFile::encodeName(dest);
-    // One stat, not QFileInfo's several, every cycle: a folder in dest's place must never be
-    // swapped away, and an existing file that may not be written is refused. A missing folder
-    // shows when the side file cannot be made.
-    struct stat st {};
-    if (::stat(to.constData(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) {
-            return FailWith(failure, 75, 70);
-        }
-        if (::access(to.constData(), W_OK) != 0) {
-            return FailWith(failure, 70, 70);
-        }
-    }
-    // The side file sits beside dest, so the rename never crosses file systems.
-    const QString side = dest + QStringLiteral(".new");
-    QFile out(side);
-    if (!OverwriteFile(out, bytes)) {
-        const int error = out.error() == QFileDevice::OpenError ? ClassicFileError(out, side) : 61;
-        QFile::remove(side);
-        return FailWith(failure, error, error == 61 ? 80 : 70);
-    }
-    const QByteArray from = QFile::encodeName(side);
-    // Swapped in one step: dest is the new file, the side file keeps the old one to be written
-    // over next time. A plain rename over an existing file would make ext4 start writing the new
-    // one back at once and the old one's release wait for the previous write-back.
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
-        return true;
-    }
-    // No dest yet, or a file system without the swap.
-    if (::rename(from.constData(), to.constData()) != 0) {
-        QFile::remove(side);
-        return FailWith(failure, 75, 90);
-    }
-    return true;
-}
-
 bool ReplaceFileWithCopy(const QString& source, const QString& dest, FileFailure* failure) {
     auto failWith = [&](int number, int step) { return FailWith(failure, number, step); };
     QFile in(source);
@@ -246,6 +201,8 @@ bool ReplaceFileWithCopy(const QString& source, const QString& dest, FileFailure
         return failWith(number, 70);
     }
     QSaveFile out(dest);
+    // A folder the program may not write, holding a file made for it: written in place.
+    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly)) {
         return failWith(ClassicFileError(out, dest), 70);
     }
@@ -268,7 +225,8 @@ QString FindFileIgnoringCase(const QString& name) {
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     for (const QString& entry : entries) {
         if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) {
-            return dir.filePath(entry);
+            // The caller's folder as written: "batterynight.txt", not "./batterynight.txt".
+            return name.left(name.size() - info.fileName().size()) + entry;
         }
     }
     return name;

@@ -19,12 +19,6 @@ void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest);
 // Same replacement without logging; false, with the failing step, when it failed.
 bool ReplaceFileWithCopy(const QString& source, const QString& dest, FileFailure* failure);
 
-// Puts bytes in place of dest through a side file and a rename, without forcing them to disk:
-// readers and a crash of the program still see the old or the new file whole, and a file
-// rewritten every poll cycle does not wait for the disk each time. False, with the failing step
-// (70 to 90), when dest is left as it was.
-bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure);
-
 // Writes all the bytes and pushes them out of Qt's buffer; false on a short write or a failed
 // flush (a full disk shows only there).
 bool WriteAllAndFlush(QFileDevice& file, const QByteArray& bytes);

@@ -3,6 +3,7 @@
 #include "support/error_log.h"
 #include "support/event_boundary.h"
 #include "support/file_failures.h"
+#include "support/file_replacement.h"
 #include "support/file_utils.h"
 #include "support/prompter.h"
 #include "support/run_error.h"

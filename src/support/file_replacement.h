@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+struct FileFailure;
+
+// Puts bytes in place of dest the way a file rewritten every poll cycle needs it, keeping what
+// the user set up: a symbolic link is followed and its target replaced (the link stays), and the
+// target keeps its permission bits and, where the program may set it, its owner. The bytes go
+// to a side file beside the target and are swapped in, without forcing them to disk: readers and
+// a crash of the program still see the old or the new file whole. Where no swap can be made (a
+// folder the program may not write, a file that is a mount point or has other names) an existing
+// writable file is written over in place, once the disk is known to have room for it. False,
+// with the failing step (70 to 90), when dest is left as it was.
+bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure);
