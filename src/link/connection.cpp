@@ -222,12 +222,14 @@ void ModbusLink::Winsock1_DataArrival() {
     form_.awaitingResponse = false;
     responseTimer_.stop();
     reconnectDelayMs_ = kFirstReconnectDelayMs;
+    // A decoder may queue a write of its own; only one sent before these frames is answered here.
+    const bool answersWrite = writeOutstanding_;
     for (const QByteArray& frame : frames) {
         // Each response is its own event: a failing decode does not stop the next one.
         boundary_.run(QStringLiteral("Winsock1_DataArrival"),
                       [&] { DispatchFrame(frame, decoders_, status_); });
     }
-    if (writeOutstanding_) {
+    if (answersWrite) {
         QueuedWriteAnswered(frames.first());
     }
     if (deferredRead_ && !form_.awaitingResponse && form_.isConnected) {
