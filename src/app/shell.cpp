@@ -81,7 +81,8 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
         Q_EMIT linkLost();
     };
     charge_.ratedBatteryWatts = [this] { return identity_.RatedBatteryPower; };
-    connect(this, &Shell::pollCycleCompleted, &charge_, [this] { charge_.onPollCycleCompleted(form_.BatteryPercent); });
+    connect(this, &Shell::pollCycleCompleted, &charge_,
+            [this] { charge_.onPollCycleCompleted(form_.BatteryPercent); });
     connect(&charge_, &ManagedCharge::stateChanged, this, &Shell::changed);
 
     timer1_.setInterval(10000);

@@ -40,10 +40,13 @@ bool ReadChargeWindow(const QString& path, ChargeWindow* window, QString* error)
         *error = QStringLiteral("[charge] ") + reason;
         return false;
     };
-    static const QRegularExpression span(QStringLiteral("^\\s*(\\d{1,2}:\\d{2})\\s*-\\s*(\\d{1,2}:\\d{2})\\s*$"));
+    static const QRegularExpression span(
+        QStringLiteral("^\\s*(\\d{1,2}:\\d{2})\\s*-\\s*(\\d{1,2}:\\d{2})\\s*$"));
     const auto match = span.match(conf.value(QStringLiteral("window")).toString());
-    const QTime from = match.hasMatch() ? QTime::fromString(match.captured(1), QStringLiteral("H:mm")) : QTime();
-    const QTime to = match.hasMatch() ? QTime::fromString(match.captured(2), QStringLiteral("H:mm")) : QTime();
+    const QTime from =
+        match.hasMatch() ? QTime::fromString(match.captured(1), QStringLiteral("H:mm")) : QTime();
+    const QTime to =
+        match.hasMatch() ? QTime::fromString(match.captured(2), QStringLiteral("H:mm")) : QTime();
     if (!from.isValid() || !to.isValid() || from == to) {
         return fail(QStringLiteral("window must be HH:MM-HH:MM, two different local times"));
     }
@@ -53,7 +56,8 @@ bool ReadChargeWindow(const QString& path, ChargeWindow* window, QString* error)
     }
     const QString target = conf.value(QStringLiteral("target_soc")).toString();
     double soc = 0;
-    if (!target.trimmed().isEmpty() && (!ParseNumber(target, &soc) || soc != RoundHalfEven(soc) || soc < 0 || soc > 100)) {
+    if (!target.trimmed().isEmpty() &&
+        (!ParseNumber(target, &soc) || soc != RoundHalfEven(soc) || soc < 0 || soc > 100)) {
         return fail(QStringLiteral("target_soc must be a whole percentage from 0 to 100"));
     }
     window->from = from;

@@ -59,7 +59,8 @@ ChargeStartResult ManagedCharge::Check(const ChargeRequest& request) const {
         return refuse(QStringLiteral("not connected"));
     }
     if (!haveCycle_ || !ratedBatteryWatts) {
-        return refuse(QStringLiteral("the rated battery power is not known yet (no poll cycle since connecting)"));
+        return refuse(
+            QStringLiteral("the rated battery power is not known yet (no poll cycle since connecting)"));
     }
     const int32_t rated = ratedBatteryWatts();
     if (watts > rated) {
@@ -98,7 +99,8 @@ void ManagedCharge::Begin(const ChargeRequest& request, const QDateTime& endsAt)
     KilowattsToWatts(request.powerKw, &watts_);
     endPending_ = false;
     tick_.start();
-    QString reason = endsAt.isValid() ? QStringLiteral("until ") + HostNow(endsAt) : QStringLiteral("no time limit");
+    QString reason =
+        endsAt.isValid() ? QStringLiteral("until ") + HostNow(endsAt) : QStringLiteral("no time limit");
     Report(request.source, QStringLiteral("start"), request.powerKw, request.targetSoc, reason);
     WriteCommand(watts_, false);
     Q_EMIT stateChanged();
@@ -216,7 +218,8 @@ void ManagedCharge::CheckWindow() {
         // Told once per window, not every second.
         if (result.reason != lastWindowRefusal_) {
             lastWindowRefusal_ = result.reason;
-            Report(request.source, QStringLiteral("refused"), request.powerKw, request.targetSoc, result.reason);
+            Report(request.source, QStringLiteral("refused"), request.powerKw, request.targetSoc,
+                   result.reason);
         }
         return;
     }
@@ -230,15 +233,17 @@ void ManagedCharge::Report(const QString& source, const QString& action, double 
     status_.AppendStatusLine(QStringLiteral("Managed charge %1 (%2): %3, %4, %5")
                                  .arg(action, source, Kw(powerKw), targetText, reason));
     const QString path = QString::fromLatin1(kControlLogFile);
-    const QString line = HostNow(clock_.now()) + QStringLiteral(", ") + source + QStringLiteral(", ") + action +
-                         QStringLiteral(", ") + Kw(powerKw) + QStringLiteral(", ") + targetText +
+    const QString line = HostNow(clock_.now()) + QStringLiteral(", ") + source + QStringLiteral(", ") +
+                         action + QStringLiteral(", ") + Kw(powerKw) + QStringLiteral(", ") + targetText +
                          QStringLiteral(", ") + reason + CrLf();
     QFile file(path);
     const QByteArray bytes = line.toUtf8();
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size() && file.flush()) {
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size() &&
+        file.flush()) {
         failures_.succeeded(path);
         return;
     }
-    failures_.failed(path, FileFailure{ClassicFileError(file, path), 10, QStringLiteral("ControlLog"), QString()},
+    failures_.failed(path,
+                     FileFailure{ClassicFileError(file, path), 10, QStringLiteral("ControlLog"), QString()},
                      QString());
 }

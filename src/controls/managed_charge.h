@@ -34,7 +34,7 @@ struct ChargeStartResult {
 // What a publisher needs to describe the managed charge.
 struct ChargeState {
     bool active = false;
-    QString source;   // who holds the running charge, or who held the last one
+    QString source; // who holds the running charge, or who held the last one
     double powerKw = 0;
     QDateTime started;
     QDateTime endsAt; // invalid: it runs until its target or a stop
@@ -49,8 +49,8 @@ struct ChargeState {
 class ManagedCharge : public QObject {
     Q_OBJECT
 public:
-    ManagedCharge(Form& form, ModbusLink& link, StatusPane& status, const Clock& clock, FileFailures& failures,
-                  QObject* parent = nullptr);
+    ManagedCharge(Form& form, ModbusLink& link, StatusPane& status, const Clock& clock,
+                  FileFailures& failures, QObject* parent = nullptr);
 
     // The installation's rated battery power in watts, known after a poll cycle.
     std::function<int32_t()> ratedBatteryWatts;
@@ -85,8 +85,8 @@ private:
     void Begin(const ChargeRequest& request, const QDateTime& endsAt);
     void End(const QString& source, const QString& reason);
     void WriteCommand(int32_t watts, bool end);
-    void Report(const QString& source, const QString& action, double powerKw, const std::optional<int>& target,
-                const QString& reason);
+    void Report(const QString& source, const QString& action, double powerKw,
+                const std::optional<int>& target, const QString& reason);
     void CheckWindow();
 
     Form& form_;

@@ -6,8 +6,8 @@
 #include <QAbstractSocket>
 #include <QElapsedTimer>
 #include <QList>
-#include <QPair>
 #include <QObject>
+#include <QPair>
 #include <QTcpSocket>
 #include <QTimer>
 #include <cstdint>

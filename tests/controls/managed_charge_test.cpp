@@ -40,7 +40,9 @@ protected:
     bool WaitWrites(qsizetype n) {
         return WaitUntil([&] { return Writes().size() >= n && !server.client()->bytesAvailable(); });
     }
-    static QStringList Command(int watts) { return {QStringLiteral("60310=0"), QStringLiteral("60314=%1").arg(watts)}; }
+    static QStringList Command(int watts) {
+        return {QStringLiteral("60310=0"), QStringLiteral("60314=%1").arg(watts)};
+    }
 
     SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(23, 0))};
     RecordingPrompter prompter;
@@ -86,11 +88,13 @@ TEST_F(ManagedChargeTest, AWindowAcrossMidnightStartsOncePerNightAndEndsAtItsTar
     ASSERT_TRUE(WaitWrites(8));
     EXPECT_EQ(Writes(), Command(3000) + Command(0) + Command(3000) + Command(0));
     EXPECT_EQ(shell.charge().state().lastEndReason, QStringLiteral("window ended"));
-    EXPECT_TRUE(shell.form().txtStatus.contains(QStringLiteral("Managed charge end (window): 0 kW, 90 %, window ended")));
+    EXPECT_TRUE(shell.form().txtStatus.contains(
+        QStringLiteral("Managed charge end (window): 0 kW, 90 %, window ended")));
 
     const QStringList log = CrLfLines(QStringLiteral("ModbusClient control.log"));
     ASSERT_EQ(log.size(), 4);
-    EXPECT_TRUE(log[0].endsWith(QStringLiteral(", window, start, 3 kW, 90 %, until 08/12/2026 05:30:00"))) << log[0].toStdString();
+    EXPECT_TRUE(log[0].endsWith(QStringLiteral(", window, start, 3 kW, 90 %, until 08/12/2026 05:30:00")))
+        << log[0].toStdString();
     EXPECT_TRUE(log[1].endsWith(QStringLiteral(", window, end, 0 kW, 90 %, target 90 % reached")));
 
     // A client started inside the window starts it after its first poll cycle.
@@ -109,18 +113,21 @@ TEST_F(ManagedChargeTest, RefusedStartsWriteNothingAndATimeLimitEndsTheCharge) {
     EXPECT_EQ(shell.charge().start(request).reason, QStringLiteral("not connected"));
     Start(shell);
     const QList<QPair<ChargeRequest, QString>> refused = {
-        {{QStringLiteral("mqtt"), 5.5, std::nullopt, 60}, QStringLiteral("power 5.5 kW is above the rated battery power of 5 kW")},
+        {{QStringLiteral("mqtt"), 5.5, std::nullopt, 60},
+         QStringLiteral("power 5.5 kW is above the rated battery power of 5 kW")},
         {{QStringLiteral("mqtt"), 70, std::nullopt, 60}, QStringLiteral("power must be from 0 to 65.535 kW")},
         {{QStringLiteral("mqtt"), 2, std::nullopt, 721}, QStringLiteral("minutes must be from 1 to 720")},
         {{QStringLiteral("mqtt"), 2, 101, 60}, QStringLiteral("target must be from 0 to 100 %")},
-        {{QStringLiteral("mqtt"), 2, 40, 60}, QStringLiteral("target 40 % already reached (battery at 40 %)")},
+        {{QStringLiteral("mqtt"), 2, 40, 60},
+         QStringLiteral("target 40 % already reached (battery at 40 %)")},
     };
     for (const auto& [r, reason] : refused) {
         const ChargeStartResult result = shell.charge().start(r);
         EXPECT_FALSE(result.accepted);
         EXPECT_EQ(result.reason, reason);
     }
-    EXPECT_TRUE(shell.form().txtStatus.contains(QStringLiteral("Managed charge refused (mqtt): 2 kW, no target, minutes must be from 1 to 720")));
+    EXPECT_TRUE(shell.form().txtStatus.contains(
+        QStringLiteral("Managed charge refused (mqtt): 2 kW, no target, minutes must be from 1 to 720")));
 
     // A start while a poll read is outstanding waits for the end of the cycle.
     shell.Timer2_Timer();
