@@ -75,7 +75,7 @@ ChargeStartResult ManagedCharge::Check(const ChargeRequest& request) const {
 }
 
 ChargeStartResult ManagedCharge::start(const ChargeRequest& request) {
-    const ChargeStartResult result = Check(request);
+    ChargeStartResult result = Check(request);
     if (!result.accepted) {
         Report(request.source, QStringLiteral("refused"), request.powerKw, request.targetSoc, result.reason);
         return result;
