@@ -150,3 +150,17 @@ TEST_F(ManagedChargeTest, RefusedStartsWriteNothingAndATimeLimitEndsTheCharge) {
     EXPECT_FALSE(shell.link().writesQueued());
     EXPECT_EQ(CrLfLines(QStringLiteral("ModbusClient control.log")).size(), 10);
 }
+
+TEST_F(ManagedChargeTest, TheChargeSectionReadsItsCommentedExampleAndRefusesABadWindow) {
+    ChargeWindow w;
+    QString error;
+    WriteAll(QStringLiteral("c.conf"),
+             "[charge]\r\nwindow = 23:30-05:30 ; local\r\npower = 3.0 ; kW\r\ntarget_soc = 90\r\n");
+    ASSERT_TRUE(ReadChargeWindow(QStringLiteral("c.conf"), &w, &error)) << error.toStdString();
+    EXPECT_EQ(w.text(), QStringLiteral("23:30-05:30"));
+    EXPECT_EQ(w.powerKw, 3.0);
+    EXPECT_EQ(w.targetSoc, 90);
+    WriteAll(QStringLiteral("c.conf"), "[charge]\nwindow = 02:00-02:00\npower = 3\n");
+    EXPECT_FALSE(ReadChargeWindow(QStringLiteral("c.conf"), &w, &error));
+    EXPECT_TRUE(ReadChargeWindow(QStringLiteral("missing.conf"), &w, &error) && !w.enabled());
+}
