@@ -83,7 +83,7 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     charge_.ratedBatteryWatts = [this] { return identity_.RatedBatteryPower; };
     connect(this, &Shell::pollCycleCompleted, &charge_,
             [this] { charge_.onPollCycleCompleted(form_.BatteryPercent); });
-    connect(&charge_, &ManagedCharge::stateChanged, this, &Shell::changed);
+    connect(&charge_, &ManagedCharge::reported, this, &Shell::changed);
 
     timer1_.setInterval(10000);
     timer2_.setInterval(60000);

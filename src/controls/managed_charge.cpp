@@ -133,8 +133,8 @@ void ManagedCharge::WriteCommand(int32_t watts, bool end) {
     if (!form_.isConnected) {
         // Only an end can come while not connected (a start is refused): it waits for the link.
         endPending_ = true;
-        status_.AppendStatusLine(QStringLiteral("Managed charge: not connected; 0 W is written when the "
-                                                "connection is back"));
+        Status(QStringLiteral("Managed charge: not connected; 0 W is written when the "
+                              "connection is back"));
         return;
     }
     if (end) {
@@ -147,8 +147,8 @@ void ManagedCharge::WriteCommand(int32_t watts, bool end) {
         --endWrites_;
         if (!ok) {
             endPending_ = true;
-            status_.AppendStatusLine(QStringLiteral("Managed charge: 0 W could not be written; it is written "
-                                                    "when the connection is back"));
+            Status(QStringLiteral("Managed charge: 0 W could not be written; it is written "
+                                  "when the connection is back"));
         }
         Q_EMIT endWriteSettled(ok);
     });
@@ -227,11 +227,16 @@ void ManagedCharge::CheckWindow() {
     Begin(request, end);
 }
 
+void ManagedCharge::Status(const QString& line) {
+    status_.AppendStatusLine(line);
+    Q_EMIT reported();
+}
+
 void ManagedCharge::Report(const QString& source, const QString& action, double powerKw,
                            const std::optional<int>& target, const QString& reason) {
     const QString targetText = target ? Percent(*target) : QStringLiteral("no target");
-    status_.AppendStatusLine(QStringLiteral("Managed charge %1 (%2): %3, %4, %5")
-                                 .arg(action, source, Kw(powerKw), targetText, reason));
+    Status(QStringLiteral("Managed charge %1 (%2): %3, %4, %5")
+               .arg(action, source, Kw(powerKw), targetText, reason));
     const QString path = QString::fromLatin1(kControlLogFile);
     const QString line = HostNow(clock_.now()) + QStringLiteral(", ") + source + QStringLiteral(", ") +
                          action + QStringLiteral(", ") + Kw(powerKw) + QStringLiteral(", ") + targetText +

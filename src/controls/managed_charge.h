@@ -79,12 +79,15 @@ Q_SIGNALS:
     void stateChanged();
     // The 0 W of an end was echoed (true) or could not be written (false).
     void endWriteSettled(bool ok);
+    // A status line was added (a start, an end, a refusal, a write that failed).
+    void reported();
 
 private:
     ChargeStartResult Check(const ChargeRequest& request) const;
     void Begin(const ChargeRequest& request, const QDateTime& endsAt);
     void End(const QString& source, const QString& reason);
     void WriteCommand(int32_t watts, bool end);
+    void Status(const QString& line);
     void Report(const QString& source, const QString& action, double powerKw,
                 const std::optional<int>& target, const QString& reason);
     void CheckWindow();
