@@ -130,6 +130,12 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    ChargeWindow chargeWindow;
+    if (!ReadChargeWindow(QString::fromLatin1(kBrokerConfFile), &chargeWindow, &error)) {
+        std::fprintf(stderr, "ModbusClient: %s in %s\n", error.toLocal8Bit().constData(), kBrokerConfFile);
+        return 2;
+    }
+
     const bool headless = options.headless;
     if (headless && !qEnvironmentVariableIsSet("QT_NO_GLIB")) {
         // Qt's own event loop: the GLib one wakes itself through an eventfd each time the socket's
@@ -154,6 +160,7 @@ int main(int argc, char** argv) {
     if (headless) {
         StderrPrompter prompter;
         Shell shell(clock, prompter);
+        shell.charge().setWindow(chargeWindow);
         StatusPrinter printer;
         shell.status().echo = [&printer](const QString& line) { printer.line(line); };
         QObject::connect(&shell, &Shell::changed, &shell, [&printer] { printer.flush(); });
@@ -165,6 +172,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         const int code = app->exec();
+        shell.FinishManagedCharge();
         shell.Form_Unload();
         printer.flush();
         return code;
@@ -172,6 +180,7 @@ int main(int argc, char** argv) {
 
     MessageBoxPrompter prompter;
     Shell shell(clock, prompter);
+    shell.charge().setWindow(chargeWindow);
     MainWindow window(shell);
     prompter.setWindow(&window);
     EndProgramWithWindow(window);
@@ -182,5 +191,7 @@ int main(int argc, char** argv) {
     if (options.demo && !StartDemo(demo, *app)) {
         return 1;
     }
-    return app->exec();
+    const int code = app->exec();
+    shell.FinishManagedCharge();
+    return code;
 }

@@ -14,6 +14,7 @@
 #include "support/prompter.h"
 #include "support/text_forms.h"
 
+#include <QEventLoop>
 #include <QLocale>
 #include <cstdio>
 
@@ -84,11 +85,17 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
         if (form_.Check1 && !timer1_.isActive() && !controls_.form().Loaded) {
             timer1_.start();
         }
+        charge_.onConnected();
     };
     link_.onClosed = [this] {
         timer1_.stop();
+        charge_.onLinkLost();
         Q_EMIT linkLost();
     };
+    charge_.ratedBatteryWatts = [this] { return identity_.RatedBatteryPower; };
+    connect(this, &Shell::pollCycleCompleted, &charge_,
+            [this] { charge_.onPollCycleCompleted(form_.BatteryPercent); });
+    connect(&charge_, &ManagedCharge::reported, this, &Shell::changed);
 
     timer1_.setInterval(10000);
     timer2_.setInterval(60000);
@@ -179,6 +186,17 @@ void Shell::Form_Load(const QString& commandLine) {
 void Shell::Form_Unload() {
     // The editor goes with the main window.
     boundary_.run(QStringLiteral("Form_Unload"), [this] { Controlsfrm_Unload(); });
+}
+
+void Shell::FinishManagedCharge(int timeoutMs) {
+    if (!charge_.finish()) {
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    connect(&charge_, &ManagedCharge::endWriteSettled, &loop, &QEventLoop::quit);
+    loop.exec();
+    Q_EMIT changed();
 }
 
 void Shell::connectcmd_Click() {

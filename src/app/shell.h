@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controls/controls_editor.h"
+#include "controls/managed_charge.h"
 #include "decode/block_a.h"
 #include "decode/decode_context.h"
 #include "link/connection.h"
@@ -66,6 +67,11 @@ public:
     QTimer& timer2() { return timer2_; }
     QTimer& timer3() { return timer3_; }
     ControlsEditor& controls() { return controls_; }
+    ManagedCharge& charge() { return charge_; }
+
+    // The program's end ends a managed charge: the event loop runs on, at most timeoutMs, until
+    // its 0 W is echoed or cannot be written.
+    void FinishManagedCharge(int timeoutMs = 2000);
 
 Q_SIGNALS:
     // After every event: the view shows the form again.
@@ -99,4 +105,5 @@ private:
     QDate lastTickDate_;  // date of the last timer tick while running
     QDate nightSavedFor_; // the date whose midnight was saved last
     ControlsEditor controls_{form_, timer1_, timer2_};
+    ManagedCharge charge_{form_, link_, status_, clock_, fileFailures_};
 };

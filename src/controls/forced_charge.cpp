@@ -15,16 +15,24 @@ bool ChargeWatts(const QString& text, double* kilowatts, int32_t* watts) {
         if (!ParseNumber(text.left(len), &k)) {
             continue;
         }
-        const double w = RoundHalfEven(k * 1000.0);
-        // A negative power is refused even where it rounds to 0 W.
-        if (!(k >= 0 && w <= 65535)) {
-            return false;
-        }
         *kilowatts = k;
-        *watts = static_cast<int32_t>(w);
-        return true;
+        return KilowattsToWatts(k, watts);
     }
     return false;
+}
+
+bool KilowattsToWatts(double kilowatts, int32_t* watts) {
+    const double w = RoundHalfEven(kilowatts * 1000.0);
+    // A negative power is refused even where it rounds to 0 W.
+    if (!(kilowatts >= 0 && w <= 65535)) {
+        return false;
+    }
+    *watts = static_cast<int32_t>(w);
+    return true;
+}
+
+QList<QPair<int32_t, int32_t>> ForcedChargeWrites(int32_t watts) {
+    return {{60310, 0}, {60314, watts}};
 }
 
 void ForceChargecmd_Click(Form& form, ModbusLink& link, Prompter& prompter) {
@@ -38,8 +46,9 @@ void ForceChargecmd_Click(Form& form, ModbusLink& link, Prompter& prompter) {
         prompter.message(QString::fromLatin1(kChargeRateMessage));
         return;
     }
-    link.SendWriteRegister(60310, 0);
-    link.SendWriteRegister(60314, watts);
+    for (const auto& [reg, value] : ForcedChargeWrites(watts)) {
+        link.SendWriteRegister(reg, value);
+    }
     prompter.message(QStringLiteral("Forced charge request sent: ") + DecimalText(kilowatts) +
                      QStringLiteral(" kW"));
 }

@@ -10,6 +10,7 @@
 
 #include <QLocale>
 #include <algorithm>
+#include <utility>
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -205,6 +206,7 @@ void ModbusLink::Winsock1_Close() {
 }
 
 void ModbusLink::MarkDisconnected() {
+    FailQueuedWrites();
     if (onClosed) {
         onClosed();
     }
@@ -220,12 +222,18 @@ void ModbusLink::Winsock1_DataArrival() {
     const bool startsAFrame = reader_.pending() == 0;
     reader_.append(bytes);
     bool answered = false;
+    // A decoder may queue a write of its own; only one sent before these frames is answered here.
+    const bool answersWrite = writeOutstanding_;
+    std::optional<QByteArray> writeAnswer;
     for (QByteArray frame = reader_.next(); !frame.isEmpty(); frame = reader_.next()) {
         const Asked asked = pending_.Take(frame);
         if (asked.kind == Asked::Kind::Nothing) {
             continue; // a second copy of an answer, or one nobody waits for
         }
         answered = true;
+        if (answersWrite && asked.kind == Asked::Kind::Write && !writeAnswer) {
+            writeAnswer = frame;
+        }
         if (pending_.Empty()) {
             form_.awaitingResponse = false;
             responseTimer_.stop();
@@ -249,6 +257,15 @@ void ModbusLink::Winsock1_DataArrival() {
         partialAge_.start();
         staleTimer_.start();
     }
+    if (writeAnswer) {
+        QueuedWriteAnswered(*writeAnswer);
+    }
+    if (deferredRead_ && !form_.awaitingResponse && form_.isConnected) {
+        const DeferredRead read = *deferredRead_;
+        deferredRead_.reset();
+        SendModbusRequest(read.start, read.quantity, read.transactionId);
+    }
+    SendQueuedWrite();
 }
 
 bool ModbusLink::WasReset() const {
@@ -263,6 +280,61 @@ void ModbusLink::ReleaseWatch() {
     if (watchFd_ >= 0) {
         ::close(watchFd_);
         watchFd_ = -1;
+    }
+}
+
+void ModbusLink::QueueWrites(const QList<QPair<int32_t, int32_t>>& writes, std::function<void(bool)> done) {
+    if (!form_.isConnected || writes.isEmpty()) {
+        if (done) {
+            done(writes.isEmpty() && form_.isConnected);
+        }
+        return;
+    }
+    for (const auto& [reg, value] : writes) {
+        writeQueue_.append({reg, value, nullptr});
+    }
+    writeQueue_.last().done = std::move(done);
+    SendQueuedWrite();
+}
+
+void ModbusLink::SendQueuedWrite() {
+    if (writeQueue_.isEmpty() || writeOutstanding_ || form_.awaitingResponse || !form_.isConnected) {
+        return;
+    }
+    writeOutstanding_ = true;
+    SendWriteRegister(writeQueue_.first().reg, writeQueue_.first().value);
+}
+
+void ModbusLink::QueuedWriteAnswered(const QByteArray& frame) {
+    writeOutstanding_ = false;
+    const bool echoed = frame.size() >= 8 && static_cast<unsigned char>(frame[7]) == 6;
+    if (!echoed) {
+        // An exception reply: the device refused this write, so the rest of its batch would
+        // leave the command half done.
+        const QueuedWrite failed = writeQueue_.takeFirst();
+        std::function<void(bool)> done = failed.done;
+        while (!done && !writeQueue_.isEmpty()) {
+            done = writeQueue_.takeFirst().done;
+        }
+        if (done) {
+            done(false);
+        }
+        return;
+    }
+    const QueuedWrite written = writeQueue_.takeFirst();
+    if (written.done) {
+        written.done(true);
+    }
+}
+
+void ModbusLink::FailQueuedWrites() {
+    writeOutstanding_ = false;
+    deferredRead_.reset();
+    const QList<QueuedWrite> dropped = std::exchange(writeQueue_, {});
+    for (const QueuedWrite& write : dropped) {
+        if (write.done) {
+            write.done(false);
+        }
     }
 }
 
@@ -298,6 +370,9 @@ bool ModbusLink::SendReadRegisters(const QString& startText, const QString& quan
 void ModbusLink::SendModbusRequest(int32_t start, int16_t quantity, int32_t transactionId) {
     const QByteArray adu = BuildReadRequest(start, quantity, transactionId);
     if (form_.awaitingResponse) {
+        if (writeOutstanding_) {
+            deferredRead_ = DeferredRead{start, quantity, transactionId};
+        }
         return;
     }
     form_.awaitingResponse = true;
@@ -363,6 +438,7 @@ void ModbusLink::HandleTimeout() {
 }
 
 void ModbusLink::ReconnectSocket() {
+    FailQueuedWrites();
     // One attempt at a time: a reconnect already waiting or under way stands.
     const auto state = socket_.state();
     if (reconnectTimer_.isActive() || lastHost_.isEmpty() || state == QAbstractSocket::HostLookupState ||

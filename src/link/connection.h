@@ -5,11 +5,14 @@
 
 #include <QAbstractSocket>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QTcpSocket>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 struct Form;
 class StatusPane;
@@ -46,6 +49,12 @@ public:
     bool SendReadRegisters(const QString& startText, const QString& quantityText);
     void SendModbusRequest(int32_t start, int16_t quantity, int32_t transactionId);
     void SendWriteRegister(int32_t reg, int32_t value);
+    // Single-register writes that keep the one-request-at-a-time rule: each goes out once nothing
+    // is outstanding and the poll cycle under way has ended, the next after the echo of the one
+    // before. done(true) after the last echo; done(false) at once when not connected, on an
+    // exception reply, or when the connection fails first (the writes not yet sent are dropped).
+    void QueueWrites(const QList<QPair<int32_t, int32_t>>& writes, std::function<void(bool ok)> done);
+    bool writesQueued() const { return !writeQueue_.isEmpty() || writeOutstanding_; }
     void HandleTimeout();
     void ReconnectSocket();
 
@@ -70,6 +79,20 @@ private:
     bool Send(const QByteArray& adu);
     void SendFailed(int number, int step, const QString& description);
     void CloseSocket();
+    void SendQueuedWrite();
+    void QueuedWriteAnswered(const QByteArray& frame);
+    void FailQueuedWrites();
+
+    struct QueuedWrite {
+        int32_t reg = 0;
+        int32_t value = 0;
+        std::function<void(bool)> done; // on the last write of a batch only
+    };
+    struct DeferredRead {
+        int32_t start = 0;
+        int16_t quantity = 0;
+        int32_t transactionId = 0;
+    };
     // Nothing is outstanding any more: a time-out, a lost connection.
     void ForgetRequests();
     // An ECONNRESET, which Qt reports as a close and whose descriptor it has closed by then: a
@@ -97,6 +120,10 @@ private:
     int reconnectDelayMs_ = 1000;
     bool ownClose_ = false;
     bool errorState_ = false;
+    QList<QueuedWrite> writeQueue_;
+    bool writeOutstanding_ = false;
+    // A poll read that came while a queued write was outstanding goes out after its echo.
+    std::optional<DeferredRead> deferredRead_;
     int watchFd_ = -1;
 };
 

@@ -1,0 +1,166 @@
+#include "app/shell.h"
+#include "common/fake_server.h"
+#include "common/test_support.h"
+#include "support/clock.h"
+#include "support/prompter.h"
+
+namespace {
+class ManagedChargeTest : public InTempDir {
+protected:
+    void SetUp() override {
+        InTempDir::SetUp();
+        ASSERT_TRUE(server.listen());
+        server.registers[60030] = 5000; // rated battery power 5 kW
+        server.registers[60095] = 40;   // state of charge
+    }
+    // Connects and waits for the first poll cycle.
+    void Start(Shell& shell) {
+        shell.Form_Load(QStringLiteral("127.0.0.1"));
+        shell.form().Port = QString::number(server.port());
+        Cycle(shell, [&] { shell.connectcmd_Click(); });
+    }
+    void Cycle(Shell& shell, const std::function<void()>& poll) {
+        int cycles = 0;
+        const auto c = QObject::connect(&shell, &Shell::pollCycleCompleted, [&] { ++cycles; });
+        poll();
+        EXPECT_TRUE(WaitUntil([&] { return cycles > 0; }));
+        QObject::disconnect(c);
+    }
+    // The register writes the server received, "register=value".
+    QStringList Writes() const {
+        QStringList writes;
+        for (const QByteArray& r : server.requests) {
+            const auto b = [&r](int i) { return static_cast<unsigned char>(r[i]); };
+            if (b(7) == 6) {
+                writes << QStringLiteral("%1=%2").arg(b(8) * 256 + b(9)).arg(b(10) * 256 + b(11));
+            }
+        }
+        return writes;
+    }
+    bool WaitWrites(qsizetype n) {
+        return WaitUntil([&] { return Writes().size() >= n && !server.client()->bytesAvailable(); });
+    }
+    static QStringList Command(int watts) {
+        return {QStringLiteral("60310=0"), QStringLiteral("60314=%1").arg(watts)};
+    }
+
+    SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(23, 0))};
+    RecordingPrompter prompter;
+    FakeServer server;
+};
+} // namespace
+
+TEST_F(ManagedChargeTest, AWindowAcrossMidnightStartsOncePerNightAndEndsAtItsTargetOrItsEnd) {
+    Shell shell(clock, prompter);
+    ChargeWindow window;
+    window.from = QTime(23, 30);
+    window.to = QTime(5, 30);
+    window.powerKw = 3;
+    window.targetSoc = 90;
+    shell.charge().setWindow(window);
+    Start(shell);
+    shell.charge().Tick();
+    EXPECT_TRUE(Writes().isEmpty());
+
+    clock.set(QDateTime(QDate(2026, 12, 7), QTime(23, 30)));
+    shell.charge().Tick();
+    ASSERT_TRUE(WaitWrites(2));
+    EXPECT_EQ(Writes(), Command(3000));
+    EXPECT_EQ(shell.charge().state().endsAt, QDateTime(QDate(2026, 12, 8), QTime(5, 30)));
+
+    // The target after midnight ends it, and a falling charge does not start it again that night.
+    clock.set(QDateTime(QDate(2026, 12, 8), QTime(1, 0)));
+    server.registers[60095] = 90;
+    Cycle(shell, [&] { shell.Timer2_Timer(); });
+    ASSERT_TRUE(WaitWrites(4)) << shell.form().txtStatus.toStdString() << Writes().join(' ').toStdString();
+    server.registers[60095] = 50;
+    Cycle(shell, [&] { shell.Timer2_Timer(); });
+    shell.charge().Tick();
+    EXPECT_EQ(Writes(), Command(3000) + Command(0));
+    EXPECT_EQ(shell.charge().state().lastEndReason, QStringLiteral("target 90 % reached"));
+
+    // The next night it starts again and ends with its window.
+    clock.set(QDateTime(QDate(2026, 12, 8), QTime(23, 45)));
+    shell.charge().Tick();
+    ASSERT_TRUE(WaitWrites(6));
+    clock.set(QDateTime(QDate(2026, 12, 9), QTime(5, 30)));
+    shell.charge().Tick();
+    ASSERT_TRUE(WaitWrites(8));
+    EXPECT_EQ(Writes(), Command(3000) + Command(0) + Command(3000) + Command(0));
+    EXPECT_EQ(shell.charge().state().lastEndReason, QStringLiteral("window ended"));
+    EXPECT_TRUE(shell.form().txtStatus.contains(
+        QStringLiteral("Managed charge end (window): 0 kW, 90 %, window ended")));
+
+    const QStringList log = CrLfLines(QStringLiteral("ModbusClient control.log"));
+    ASSERT_EQ(log.size(), 4);
+    EXPECT_TRUE(log[0].endsWith(QStringLiteral(", window, start, 3 kW, 90 %, until 08/12/2026 05:30:00")))
+        << log[0].toStdString();
+    EXPECT_TRUE(log[1].endsWith(QStringLiteral(", window, end, 0 kW, 90 %, target 90 % reached")));
+
+    // A client started inside the window starts it after its first poll cycle.
+    clock.set(QDateTime(QDate(2026, 12, 9), QTime(2, 0)));
+    Shell late(clock, prompter);
+    late.charge().setWindow(window);
+    server.requests.clear();
+    Start(late);
+    ASSERT_TRUE(WaitWrites(2));
+    EXPECT_EQ(Writes(), Command(3000));
+}
+
+TEST_F(ManagedChargeTest, RefusedStartsWriteNothingAndATimeLimitEndsTheCharge) {
+    Shell shell(clock, prompter);
+    ChargeRequest request{QStringLiteral("mqtt"), 2.5, std::nullopt, 60};
+    EXPECT_EQ(shell.charge().start(request).reason, QStringLiteral("not connected"));
+    Start(shell);
+    const QList<QPair<ChargeRequest, QString>> refused = {
+        {{QStringLiteral("mqtt"), 5.5, std::nullopt, 60},
+         QStringLiteral("power 5.5 kW is above the rated battery power of 5 kW")},
+        {{QStringLiteral("mqtt"), 70, std::nullopt, 60}, QStringLiteral("power must be from 0 to 65.535 kW")},
+        {{QStringLiteral("mqtt"), 2, std::nullopt, 721}, QStringLiteral("minutes must be from 1 to 720")},
+        {{QStringLiteral("mqtt"), 2, 101, 60}, QStringLiteral("target must be from 0 to 100 %")},
+        {{QStringLiteral("mqtt"), 2, 40, 60},
+         QStringLiteral("target 40 % already reached (battery at 40 %)")},
+    };
+    for (const auto& [r, reason] : refused) {
+        const ChargeStartResult result = shell.charge().start(r);
+        EXPECT_FALSE(result.accepted);
+        EXPECT_EQ(result.reason, reason);
+    }
+    EXPECT_TRUE(shell.form().txtStatus.contains(
+        QStringLiteral("Managed charge refused (mqtt): 2 kW, no target, minutes must be from 1 to 720")));
+
+    // A start while a poll read is outstanding waits for the end of the cycle.
+    shell.Timer2_Timer();
+    EXPECT_TRUE(shell.charge().start(request).accepted);
+    ASSERT_TRUE(WaitWrites(2));
+    const int reads = static_cast<int>(server.requests.size()) - 2;
+    EXPECT_EQ(server.requests.at(reads - 1).mid(7, 3), Hex("03 EB 06"));
+
+    // A new start replaces the running one without a 0 W between; its time limit ends it.
+    EXPECT_TRUE(shell.charge().start({QStringLiteral("ha"), 1, std::nullopt, 30}).accepted);
+    EXPECT_EQ(shell.charge().state().source, QStringLiteral("ha"));
+    clock.advance(30 * 60 * 1000);
+    shell.charge().Tick();
+    ASSERT_TRUE(WaitWrites(6));
+    EXPECT_EQ(Writes(), Command(2500) + Command(1000) + Command(0));
+    EXPECT_FALSE(shell.charge().state().active);
+    EXPECT_EQ(shell.charge().state().lastEndReason, QStringLiteral("time limit over"));
+    ASSERT_TRUE(WaitUntil([&] { return !shell.link().writesQueued(); }));
+    shell.charge().stop(QStringLiteral("mqtt"));
+    EXPECT_FALSE(shell.link().writesQueued());
+    EXPECT_EQ(CrLfLines(QStringLiteral("ModbusClient control.log")).size(), 10);
+}
+
+TEST_F(ManagedChargeTest, TheChargeSectionReadsItsCommentedExampleAndRefusesABadWindow) {
+    ChargeWindow w;
+    QString error;
+    WriteAll(QStringLiteral("c.conf"),
+             "[charge]\r\nwindow = 23:30-05:30 ; local\r\npower = 3.0 ; kW\r\ntarget_soc = 90\r\n");
+    ASSERT_TRUE(ReadChargeWindow(QStringLiteral("c.conf"), &w, &error)) << error.toStdString();
+    EXPECT_EQ(w.text(), QStringLiteral("23:30-05:30"));
+    EXPECT_EQ(w.powerKw, 3.0);
+    EXPECT_EQ(w.targetSoc, 90);
+    WriteAll(QStringLiteral("c.conf"), "[charge]\nwindow = 02:00-02:00\npower = 3\n");
+    EXPECT_FALSE(ReadChargeWindow(QStringLiteral("c.conf"), &w, &error));
+    EXPECT_TRUE(ReadChargeWindow(QStringLiteral("missing.conf"), &w, &error) && !w.enabled());
+}
