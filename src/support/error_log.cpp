@@ -26,7 +26,11 @@ void ErrorLog::ErrorHandle(const QString& error, const QString& line, const QStr
                            const QString& description) {
     ProcedureName = QStringLiteral("ErrorHandle");
     // Files of the other writers are closed by their own scope; nothing is left open here.
-    const QByteArray bytes = (EntryLine(error, line, procedure, description) + CrLf() + CrLf()).toUtf8();
+    const QString entry = EntryLine(error, line, procedure, description);
+    if (echo) {
+        echo(entry);
+    }
+    const QByteArray bytes = (entry + CrLf() + CrLf()).toUtf8();
     QFile file(path_);
     int step = 9000;
     bool ok = file.open(QIODevice::WriteOnly | QIODevice::Append);

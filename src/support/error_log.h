@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class Clock;
 class Prompter;
 
@@ -20,6 +22,9 @@ public:
                       const QString& description) const;
 
     const QString& path() const { return path_; }
+
+    // Sees each entry line as it is logged (headless mode copies it into the journal).
+    std::function<void(const QString&)> echo;
 
     QString AppName = QStringLiteral("ModbusClient");
     QString ProcedureName;
