@@ -1,7 +1,5 @@
 #include "app/command_line.h"
 
-#include <QDir>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -62,18 +60,4 @@ TEST(CommandLine, BadValuesAreRefusedWithAReason) {
     EXPECT_FALSE(Parse({"--mqtt", "broker:0"}, &c, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("--mqtt"))) << error.toStdString();
     EXPECT_TRUE(Parse({"--port", "65535"}, &c));
-}
-
-TEST(CommandLine, WorkdirDataFolderAndConfig) {
-    CommandLine c;
-    qputenv("XDG_DATA_HOME", "/srv/data");
-    ASSERT_TRUE(Parse({"--data-folder", "--config", "site.conf"}, &c));
-    EXPECT_EQ(c.workdir, QStringLiteral("/srv/data/ModbusClient"));
-    EXPECT_EQ(c.config, QDir::current().absoluteFilePath(QStringLiteral("site.conf")));
-    qputenv("XDG_DATA_HOME", "relative");
-    ASSERT_TRUE(Parse({"--data-folder"}, &c));
-    EXPECT_EQ(c.workdir, QDir::homePath() + QStringLiteral("/.local/share/ModbusClient"));
-    qunsetenv("XDG_DATA_HOME");
-    EXPECT_FALSE(Parse({"--workdir", "a", "--data-folder"}, &c));
-    EXPECT_FALSE(Parse({"--workdir", ""}, &c));
 }
