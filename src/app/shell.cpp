@@ -51,7 +51,10 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     boundary_.afterEvent = [this] { Q_EMIT changed(); };
     fileFailures_.notify = [this](const QString& text) {
         status_.AppendStatusLine(text);
-        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + text);
+        // Under the journal the error log's copy of the entry already says it.
+        if (!log_.echo) {
+            PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + text);
+        }
     };
 
     DecoderTable decoders;
