@@ -48,7 +48,8 @@ TEST_F(Journal, EachLineCarriesItsPriorityAndTheFilesGoToTheWorkdir) {
     }
     EXPECT_TRUE(QFile::exists(path(QStringLiteral("new/dir/ModbusClient errors.log"))));
 
-    Start(client, QStringLiteral("--headless --data-folder --poll soon"));
+    WriteAll(path(QStringLiteral("bad.conf")), "poll = soon\n");
+    Start(client, QStringLiteral("--headless --data-folder --config bad.conf"));
     EXPECT_EQ(Finish(client, 1500), 0);
     EXPECT_TRUE(QDir(path(QStringLiteral("data/ModbusClient"))).exists());
     EXPECT_EQ(client.readAllStandardError(),
