@@ -4,8 +4,7 @@
 #include <QProcess>
 
 namespace {
-// The client as systemd starts it with JOURNAL_STREAM (when journal), standard error kept apart;
-// its user data folder is data/ in the current folder.
+// The client as systemd starts it (JOURNAL_STREAM when journal); its data folder is ./data.
 void Start(QProcess& client, const QString& arguments, bool journal = true) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("JOURNAL_STREAM"));
