@@ -3,6 +3,37 @@
 #include "support/text_forms.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+
+namespace {
+// After the options: where the files go and what the exit status says.
+const char* const kHelpEnd =
+    "\nFiles: ModbusClient.ini, modbusclient.conf, Battery.txt, BatterySoC.log, BatteryNight.txt,\n"
+    "\"battery daily summary.log\" and \"ModbusClient errors.log\" are read and written in the\n"
+    "current folder, or in DIR with --workdir.\n"
+    "\nExit status: 0 after --help, --version, closing the window, SIGINT or SIGTERM;\n"
+    "1 when the working folder cannot be made or the demo cannot start;\n"
+    "2 for a bad option or a bad settings file.\n";
+
+// $XDG_DATA_HOME/ModbusClient, ~/.local/share/ModbusClient when that is unset or relative.
+QString UserDataFolder() {
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!QDir::isAbsolutePath(base)) {
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    }
+    return base + QStringLiteral("/ModbusClient");
+}
+} // namespace
+
+bool ParsePort(const QString& text, QString* port) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok || value < 1 || value > 65535) {
+        return false;
+    }
+    *port = QString::number(value);
+    return true;
+}
 
 bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString* error, bool* exitNow,
                       QString* output) {
@@ -44,7 +75,21 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     const QCommandLineOption mqttTls(QStringLiteral("mqtt-tls"),
                                      QStringLiteral("Connect to the broker over TLS, trusting CAFILE."),
                                      QStringLiteral("CAFILE"));
-    parser.addOptions({port, connect, poll, timeout, headless, demo, mqtt, mqttTopic, mqttUser, mqttTls});
+    const QCommandLineOption workdir(
+        QStringLiteral("workdir"),
+        QStringLiteral("Work in DIR (made when missing): every file is read and written there."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption dataFolder(
+        QStringLiteral("data-folder"),
+        QStringLiteral("Work in $XDG_DATA_HOME/ModbusClient (~/.local/share/ModbusClient), as the "
+                       "menu entry does."));
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("Read the address, port, poll rate and [mqtt] section from FILE instead of "
+                       "modbusclient.conf; the command line wins over it."),
+        QStringLiteral("FILE"));
+    parser.addOptions({port, connect, poll, timeout, headless, demo, mqtt, mqttTopic, mqttUser, mqttTls,
+                       workdir, dataFolder, config});
     parser.addPositionalArgument(QStringLiteral("IP"),
                                  QStringLiteral("Server address (replaces the IP field)."),
                                  QStringLiteral("[IP]"));
@@ -57,7 +102,8 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         *exitNow = true;
         *output =
-            parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("ModbusClient"));
+            parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("ModbusClient")) +
+            QLatin1String(kHelpEnd);
         return true;
     }
     if (parser.isSet(version)) {
@@ -67,14 +113,9 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     }
 
     result->classic = parser.positionalArguments().join(QLatin1Char(' '));
-    if (parser.isSet(port)) {
-        bool ok = false;
-        const int value = parser.value(port).toInt(&ok);
-        if (!ok || value < 1 || value > 65535) {
-            *error = QStringLiteral("--port must be a whole number from 1 to 65535");
-            return false;
-        }
-        result->port = QString::number(value);
+    if (parser.isSet(port) && !ParsePort(parser.value(port), &result->port)) {
+        *error = QStringLiteral("--port must be a whole number from 1 to 65535");
+        return false;
     }
     if (parser.isSet(poll)) {
         // The rate the "Poll" box accepts; refused here, a bad rate would leave polling off unseen.
@@ -100,6 +141,20 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     if (parser.isSet(mqtt) && !ParseBrokerAddress(result->mqtt.address, &host, &brokerPort)) {
         *error = QStringLiteral("--mqtt must be HOST or HOST:PORT with a port from 1 to 65535");
         return false;
+    }
+    if ((parser.isSet(workdir) && parser.value(workdir).isEmpty()) ||
+        (parser.isSet(config) && parser.value(config).isEmpty())) {
+        *error = QStringLiteral("--workdir and --config need a name");
+        return false;
+    }
+    if (parser.isSet(workdir) && parser.isSet(dataFolder)) {
+        *error = QStringLiteral("--workdir and --data-folder cannot be used together");
+        return false;
+    }
+    result->workdir = parser.isSet(dataFolder) ? UserDataFolder() : parser.value(workdir);
+    // Named from where the program was started, whatever --workdir says.
+    if (parser.isSet(config)) {
+        result->config = QDir::current().absoluteFilePath(parser.value(config));
     }
     result->connect = parser.isSet(connect);
     result->headless = parser.isSet(headless);

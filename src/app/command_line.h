@@ -17,7 +17,12 @@ struct CommandLine {
     bool demo = false; // a simulated installation, files in modbusclient-demo/
     // The --mqtt options as given; all empty: the settings file alone decides.
     BrokerOptions mqtt;
+    QString workdir; // --workdir, or the user's data folder with --data-folder; empty: stay
+    QString config;  // --config FILE; empty: modbusclient.conf in the working folder, if there
 };
+
+// A port of 1 to 65535 as its plain number, as --port takes it; false for anything else.
+bool ParsePort(const QString& text, QString* port);
 
 // Parses the arguments (argv[0] first). Returns false with a one-line reason in *error for bad
 // input; *exitNow is set for --help and --version, whose text is in *output.

@@ -1,10 +1,12 @@
 #include "app/command_line.h"
+#include "app/config_file.h"
 #include "app/demo.h"
 #include "app/main_window.h"
 #include "app/message_box_prompter.h"
 #include "app/publishing.h"
 #include "app/shell.h"
 #include "support/clock.h"
+#include "support/journal.h"
 #include "support/prompter.h"
 
 #include <QApplication>
@@ -50,7 +52,7 @@ void QuitOnStopSignals(QCoreApplication& app) {
 class StatusPrinter {
 public:
     void line(const QString& text) {
-        pending_ += text.toLocal8Bit();
+        pending_ += PriorityPrefix(Priority::Info) + text.toLocal8Bit();
         pending_ += '\n';
     }
     void flush() {
@@ -89,12 +91,12 @@ void Start(Shell& shell, const CommandLine& options, QWidget* window) {
 // --demo: the simulator is the server; a failure to start it ends the program with status 1.
 bool StartDemo(Demo& demo, QCoreApplication& app) {
     QObject::connect(&demo, &Demo::failed, &app, [](const QString& reason) {
-        std::fprintf(stderr, "ModbusClient: %s\n", reason.toLocal8Bit().constData());
+        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + reason);
         QCoreApplication::exit(1);
     });
     QString error;
     if (!demo.start(&error)) {
-        std::fprintf(stderr, "ModbusClient: %s\n", error.toLocal8Bit().constData());
+        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
         return false;
     }
     return true;
@@ -113,8 +115,9 @@ int main(int argc, char** argv) {
     QString error;
     QString output;
     bool exitNow = false;
+    PrefixQtMessages();
     if (!ParseCommandLine(arguments, &options, &error, &exitNow, &output)) {
-        std::fprintf(stderr, "ModbusClient: %s\nTry --help.\n", error.toLocal8Bit().constData());
+        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: %1\nTry --help.").arg(error));
         return 2;
     }
     if (exitNow) {
@@ -122,11 +125,17 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The optional second settings file may name a broker; the command line wins over it.
+    // The working folder first: every file after this is read and written there.
+    if (!EnterWorkingFolder(options.workdir, &error)) {
+        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
+        return 1;
+    }
+    // The optional settings file may name the server and a broker; the command line wins over it.
+    BrokerOptions fileBroker;
     BrokerSettings broker;
-    if (!ResolveBrokerSettings(options.mqtt, ReadBrokerConf(QString::fromLatin1(kBrokerConfFile)),
-                               qgetenv(kPasswordVariable), &broker, &error)) {
-        std::fprintf(stderr, "ModbusClient: %s\nTry --help.\n", error.toLocal8Bit().constData());
+    if (!ApplyConfigFile(&options, &fileBroker, &error) ||
+        !ResolveBrokerSettings(options.mqtt, fileBroker, qgetenv(kPasswordVariable), &broker, &error)) {
+        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: %1\nTry --help.").arg(error));
         return 2;
     }
 
@@ -152,7 +161,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QString::fromLatin1(MODBUSCLIENT_VERSION_TEXT));
 
     if (options.demo && !Demo::EnterFolder(&error)) {
-        std::fprintf(stderr, "ModbusClient: %s\n", error.toLocal8Bit().constData());
+        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
         return 1;
     }
 
@@ -163,6 +172,10 @@ int main(int argc, char** argv) {
         shell.charge().setWindow(chargeWindow);
         StatusPrinter printer;
         shell.status().echo = [&printer](const QString& line) { printer.line(line); };
+        if (!PriorityPrefix(Priority::Error).isEmpty()) {
+            // So that `journalctl -p err` shows every entry of the error log.
+            shell.log().echo = [](const QString& entry) { PrintToStderr(Priority::Error, entry); };
+        }
         QObject::connect(&shell, &Shell::changed, &shell, [&printer] { printer.flush(); });
         const auto publisher = StartPublishing(shell, broker, clock);
         QuitOnStopSignals(*app);

@@ -11,12 +11,12 @@
 #include "support/clock.h"
 #include "support/file_failures.h"
 #include "support/file_utils.h"
+#include "support/journal.h"
 #include "support/prompter.h"
 #include "support/text_forms.h"
 
 #include <QEventLoop>
 #include <QLocale>
-#include <cstdio>
 
 const char* const kPollRateMessage = "Poll rate must be a number of seconds from 0.001 to 65.535";
 const char* const kStartRangeMessage = "Reg must be a register number from 0 to 65535";
@@ -52,7 +52,10 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     boundary_.afterEvent = [this] { Q_EMIT changed(); };
     fileFailures_.notify = [this](const QString& text) {
         status_.AppendStatusLine(text);
-        std::fprintf(stderr, "ModbusClient: %s\n", text.toLocal8Bit().constData());
+        // Under the journal the error log's copy of the entry already says it.
+        if (!log_.echo) {
+            PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + text);
+        }
     };
 
     boundary_.notify = [this](const QString& text) { status_.AppendStatusLine(text); };

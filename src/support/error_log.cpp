@@ -28,6 +28,9 @@ void ErrorLog::ErrorHandle(const QString& error, const QString& line, const QStr
     // Files of the other writers are closed by their own scope; nothing is left open here.
     lastEntry_ = EntryLine(error, line, procedure, description);
     ++entries_;
+    if (echo) {
+        echo(lastEntry_);
+    }
     const QByteArray bytes = (lastEntry_ + CrLf() + CrLf()).toUtf8();
     QFile file(path_);
     int step = 9000;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class Clock;
 class Prompter;
 
@@ -24,6 +26,8 @@ public:
     // Entries made since start, whether or not the file took them, and the newest one's line.
     int entriesSinceStart() const { return entries_; }
     const QString& lastEntry() const { return lastEntry_; }
+    // Sees each entry line as it is logged (headless mode copies it into the journal).
+    std::function<void(const QString&)> echo;
 
     QString AppName = QStringLiteral("ModbusClient");
     QString ProcedureName;
