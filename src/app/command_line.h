@@ -2,6 +2,7 @@
 
 #include "publish/broker_settings.h"
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +18,10 @@ struct CommandLine {
     bool demo = false; // a simulated installation, files in modbusclient-demo/
     // The --mqtt options as given; all empty: the settings file alone decides.
     BrokerOptions mqtt;
+    // --export: "cycles" or "daily" from the history store to standard output, then exit.
+    QString exportKind;
+    QDate exportFrom; // invalid: from the oldest
+    QDate exportTo;   // invalid: to the newest
 };
 
 // Parses the arguments (argv[0] first). Returns false with a one-line reason in *error for bad

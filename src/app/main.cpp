@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 #include "app/demo.h"
+#include "app/history.h"
+#include "app/history_window.h"
 #include "app/main_window.h"
 #include "app/message_box_prompter.h"
 #include "app/publishing.h"
@@ -121,6 +123,10 @@ int main(int argc, char** argv) {
         std::fputs(output.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (!options.exportKind.isEmpty()) {
+        QCoreApplication app(argc, argv); // Qt SQL finds its driver through the application
+        return ExportHistory(options);
+    }
 
     // The optional second settings file may name a broker; the command line wins over it.
     BrokerSettings broker;
@@ -160,6 +166,7 @@ int main(int argc, char** argv) {
         const auto publisher = StartPublishing(shell, broker, clock);
         QuitOnStopSignals(*app);
         Start(shell, options, nullptr);
+        const auto history = StartHistory(shell, clock);
         Demo demo(shell);
         if (options.demo && !StartDemo(demo, *app)) {
             return 1;
@@ -176,6 +183,8 @@ int main(int argc, char** argv) {
     const auto publisher = StartPublishing(shell, broker, clock);
     QuitOnStopSignals(*app);
     Start(shell, options, &window);
+    const auto history = StartHistory(shell, clock);
+    OpenHistoryOnClick(window, shell, *history, clock);
     Demo demo(shell);
     if (options.demo && !StartDemo(demo, *app)) {
         return 1;

@@ -27,6 +27,10 @@ public:
     // Pixels for a length in twips on this screen (1440 twips per inch).
     int twipsToPixels(int twips) const;
 
+Q_SIGNALS:
+    // "History" was pressed.
+    void historyClicked();
+
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
