@@ -7,6 +7,8 @@
 
 #include <vector>
 
+struct sqlite3_stmt;
+
 // Why a step on the store failed: SQLite's primary result code and its text.
 struct DbError {
     int code = 0;
@@ -56,6 +58,7 @@ private:
     QSqlDatabase db() const;
 
     QString name_;
+    sqlite3_stmt* insertCycle_ = nullptr;
 };
 
 // Local midnight at the start of a day, in milliseconds since the epoch.

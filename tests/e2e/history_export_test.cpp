@@ -47,14 +47,14 @@ TEST_F(HistoryExportTest, ExportWritesCsvOnStandardOutputOrSaysWhyNot) {
             clock.advance(24 * 3600 * 1000);
         }
     }
-    const Outcome daily = Client({QStringLiteral("--export"), QStringLiteral("daily"), QStringLiteral("--from"),
-                              QStringLiteral("2026-12-06")});
+    const Outcome daily = Client({QStringLiteral("--export"), QStringLiteral("daily"),
+                                  QStringLiteral("--from"), QStringLiteral("2026-12-06")});
     EXPECT_EQ(daily.code, 0) << daily.err.toStdString();
     EXPECT_EQ(daily.out,
               "date,PVChargeToday,PVDischargeToday,GridChargeToday,GridDischargeToday,BatteryPercent\r\n"
               "2026-12-06,1234.5,,,,61.5\r\n2026-12-07,1234.5,,,,61.5\r\n");
-    const Outcome cycles = Client({QStringLiteral("--export"), QStringLiteral("cycles"), QStringLiteral("--to"),
-                               QStringLiteral("2026-12-05")});
+    const Outcome cycles = Client({QStringLiteral("--export"), QStringLiteral("cycles"),
+                                   QStringLiteral("--to"), QStringLiteral("2026-12-05")});
     EXPECT_EQ(cycles.code, 0) << cycles.err.toStdString();
     const QList<QByteArray> lines = cycles.out.split('\n');
     ASSERT_EQ(lines.size(), 3); // header, one cycle, the end of the last line
@@ -62,8 +62,8 @@ TEST_F(HistoryExportTest, ExportWritesCsvOnStandardOutputOrSaysWhyNot) {
     EXPECT_TRUE(lines[1].endsWith(",61.5,,,,,,,,,\r")) << lines[1].toStdString();
 
     for (const char* bad : {"2026-13-01", "5.12.2026"}) {
-        const Outcome run = Client({QStringLiteral("--export"), QStringLiteral("daily"), QStringLiteral("--to"),
-                                QString::fromLatin1(bad)});
+        const Outcome run = Client({QStringLiteral("--export"), QStringLiteral("daily"),
+                                    QStringLiteral("--to"), QString::fromLatin1(bad)});
         EXPECT_EQ(run.code, 2) << bad;
         EXPECT_TRUE(run.err.contains("YYYY-MM-DD")) << run.err.toStdString();
     }
