@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <ctime>
 
@@ -211,6 +213,62 @@ TEST_F(HistoryTest, ADamagedStoreIsMovedAsideAndANewOneStarted) {
     const QStringList aside = QDir().entryList({QStringLiteral("history.sqlite.corrupt-*")});
     ASSERT_EQ(aside.size(), 1);
     EXPECT_EQ(ReadAll(aside.first()), QByteArray(8192, 'x'));
+    EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 3);
+    EXPECT_EQ(ErrorLogEntries(), 1);
+}
+
+TEST_F(HistoryTest, ImportReadsTheDatesOfOtherLocalesAndOfAServiceWithoutOne) {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    WriteAll(QStringLiteral("battery daily summary.log"),
+             "12/5/26 11:59:50 PM\r\nPVChargeToday = 7\r\n\r\n"
+             "2026-12-06 23:59:51\r\nPVChargeToday = 8\r\n\r\nnot a header\r\nPVChargeToday = 9\r\n");
+    WriteAll(QStringLiteral("BatterySoC.log"),
+             "12/6/26 12:30:00 AM 35\r\n12/6/26 1:00:00 PM 36\r\nbroken\r\n");
+    ErrorLog log(clock, prompter);
+    HistoryStore::Options options;
+    options.summaryLog = QStringLiteral("battery daily summary.log");
+    options.socLog = QStringLiteral("BatterySoC.log");
+    {
+        HistoryStore store(clock, log, options);
+        store.start();
+        store.flush();
+    }
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const QList<QStringList> days = Export(ExportKind::Days);
+    ASSERT_EQ(days.size(), 1 + 2);
+    EXPECT_EQ(days[1].mid(0, 2), QStringList({QStringLiteral("2026-12-05"), QStringLiteral("7")}));
+    EXPECT_EQ(days[2].mid(0, 2), QStringList({QStringLiteral("2026-12-06"), QStringLiteral("9")}));
+    const QList<QStringList> cycles = Export(ExportKind::Cycles);
+    ASSERT_EQ(cycles.size(), 1 + 2);
+    EXPECT_EQ(cycles[1][0], QStringLiteral("2026-12-06T00:30:00+01:00"));
+    EXPECT_EQ(cycles[2][0], QStringLiteral("2026-12-06T13:00:00+01:00"));
+}
+
+TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
+    Form form;
+    form.BatteryPercent = QStringLiteral("70");
+    ErrorLog log(clock, prompter);
+    HistoryStore store(clock, log, {});
+    store.start();
+    store.flush();
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(QStringLiteral("history.sqlite"));
+        ASSERT_TRUE(other.open());
+        QSqlQuery lock(other);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        for (int i = 0; i < 3; ++i) {
+            store.addCycle(form);
+            clock.advance(1000);
+            store.flush();
+        }
+        // The report reaches the log from the writer through the event loop.
+        EXPECT_TRUE(WaitUntil([] { return ErrorLogEntries() == 1; }));
+        lock.exec(QStringLiteral("ROLLBACK"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    store.flush();
     EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 3);
     EXPECT_EQ(ErrorLogEntries(), 1);
 }
