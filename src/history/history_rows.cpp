@@ -56,8 +56,13 @@ DayRow DayFromForm(const Form& form, const QDate& day) {
     const QString* texts[DayRow::kFigures] = {&form.PVChargeToday, &form.PVDischargeToday,
                                               &form.GridChargeToday, &form.GridDischargeToday,
                                               &form.BatteryPercent};
+    // A counter with no night baseline (the first day, no night snapshot yet) holds the whole
+    // lifetime, not the day: it is left out rather than drawn as one giant day.
+    const QString* baselines[4] = {&form.NightPVChargeLife, &form.NightPVDischargeLife,
+                                   &form.NightGridChargeLife, &form.NightGridDischargeLife};
     for (int i = 0; i < DayRow::kFigures; ++i) {
-        row.figures[static_cast<size_t>(i)] = FigureValue(*texts[i]);
+        const bool baseline = i >= 4 || !baselines[i]->trimmed().isEmpty();
+        row.figures[static_cast<size_t>(i)] = baseline ? FigureValue(*texts[i]) : Absent();
     }
     return row;
 }

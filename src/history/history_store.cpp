@@ -6,6 +6,8 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+
 const char* const kHistoryFile = "history.sqlite";
 
 namespace {
@@ -59,7 +61,10 @@ void HistoryStore::addCycle(const Form& form) {
 }
 
 void HistoryStore::addDay(const Form& form) {
-    const QDate day = lastCycleDate_.isValid() ? lastCycleDate_ : clock_.now().date().addDays(-1);
+    // The day that ended: yesterday, or the last day polled when the program saw no cycle since
+    // (a catch-up after a suspend); a cycle just past midnight does not count.
+    const QDate yesterday = clock_.now().date().addDays(-1);
+    const QDate day = lastCycleDate_.isValid() ? std::min(lastCycleDate_, yesterday) : yesterday;
     QMutexLocker lock(&mutex_);
     days_.push_back(DayFromForm(form, day));
 }

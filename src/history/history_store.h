@@ -41,7 +41,7 @@ public:
     void start();
     // A completed poll cycle, stamped with the clock's now.
     void addCycle(const Form& form);
-    // The midnight save: the day of the last cycle (yesterday when none) with the form's figures.
+    // The midnight save: the day that ended, with the form's figures.
     void addDay(const Form& form);
     // Writes what is pending now and waits for it; for tests and the end of the program.
     void flush();

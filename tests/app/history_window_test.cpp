@@ -30,6 +30,8 @@ protected:
             clock.advance(600000);
         }
         form.PVChargeToday = QStringLiteral("5100");
+        form.NightPVChargeLife = QStringLiteral("100");
+        clock.set(QDateTime(QDate(2026, 12, 7), QTime(0, 0)));
         store.addDay(form);
         clock.set(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
         store.addCycle(form);

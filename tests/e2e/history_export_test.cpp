@@ -41,10 +41,12 @@ TEST_F(HistoryExportTest, ExportWritesCsvOnStandardOutputOrSaysWhyNot) {
         Form form;
         form.BatteryPercent = QStringLiteral("61.5");
         form.PVChargeToday = QStringLiteral("1234.5");
+        form.NightPVChargeLife = QStringLiteral("100");
         for (int day = 0; day < 3; ++day) {
             store.addCycle(form);
+            clock.advance(12 * 3600 * 1000); // midnight
             store.addDay(form);
-            clock.advance(24 * 3600 * 1000);
+            clock.advance(12 * 3600 * 1000);
         }
     }
     const Outcome daily = Client({QStringLiteral("--export"), QStringLiteral("daily"),

@@ -111,6 +111,7 @@ TEST_F(HistoryTest, ImportsTheClassicFilesThenKeepsEveryCycleAndEveryDay) {
              "Date = 05/12/2026 23:59:40\r\n\r\n"
              "06/12/2026 23:59:50\r\nPVChargeToday = 900\r\nBatteryPercent = 40\r\n\r\n");
     WriteAll(QStringLiteral("BatterySoC.log"), "06/12/2026 08:00:00 35\r\n06/12/2026 09:00:00 38\r\n");
+    WriteAll(QStringLiteral("BatteryNight.txt"), "PVChargeLife = 1000\r\n");
     Shell shell(clock, prompter);
     shell.Form_Load(QStringLiteral("127.0.0.1"));
     const auto store = StartHistory(shell, clock);
@@ -141,10 +142,10 @@ TEST_F(HistoryTest, ImportsTheClassicFilesThenKeepsEveryCycleAndEveryDay) {
     EXPECT_EQ(cycles[6][9], QStringLiteral("90"));
     EXPECT_EQ(Export(ExportKind::Cycles, QDate(2026, 12, 7), QDate(2026, 12, 7)).size(), 1 + 4);
 
-    // The midnight save closes the day with the last cycle's figures.
+    // The midnight save closes the day that ended, even after a cycle just past midnight.
     clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 1)));
-    shell.Timer2_Timer();
     Poll(shell, 1);
+    shell.Timer2_Timer();
     store->flush();
     const QList<QStringList> days = Export(ExportKind::Days);
     ASSERT_EQ(days.size(), 1 + 3);
@@ -154,7 +155,8 @@ TEST_F(HistoryTest, ImportsTheClassicFilesThenKeepsEveryCycleAndEveryDay) {
     EXPECT_EQ(days[1].join(QLatin1Char(',')), QStringLiteral("2026-12-05,4100,3000,12.5,0,81"));
     EXPECT_EQ(days[2].join(QLatin1Char(',')), QStringLiteral("2026-12-06,900,,,,40"));
     EXPECT_EQ(days[3][0], QStringLiteral("2026-12-07"));
-    EXPECT_EQ(days[3][1], QStringLiteral("1500"));
+    EXPECT_EQ(days[3][1], QStringLiteral("500"));
+    EXPECT_EQ(days[3][3], QString()); // no night baseline: the lifetime is no day's figure
     EXPECT_EQ(days[3][5], QStringLiteral("57"));
     EXPECT_EQ(Export(ExportKind::Days, QDate(2026, 12, 6)).size(), 1 + 2);
     EXPECT_EQ(ErrorLogEntries(), 0);
