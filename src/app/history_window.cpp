@@ -103,6 +103,7 @@ HistoryWindow::HistoryWindow(QString path, QDate today, QWidget* parent)
 
     auto* daysChart = new QChart;
     bars_ = new QBarSeries;
+    bars_->setBarWidth(0.9);
     daysChart->addSeries(bars_);
     dayAxis_ = new QBarCategoryAxis;
     energyAxis_ = new QValueAxis;
@@ -110,6 +111,10 @@ HistoryWindow::HistoryWindow(QString path, QDate today, QWidget* parent)
     energyAxis_->setTitleText(QStringLiteral("today counters"));
     daysChart->addAxis(dayAxis_, Qt::AlignBottom);
     daysChart->addAxis(energyAxis_, Qt::AlignLeft);
+    // After addAxis, which gives the axis the theme's font: 31 two-digit days need a smaller one.
+    QFont small = dayAxis_->labelsFont();
+    small.setPointSizeF(small.pointSizeF() * 0.7);
+    dayAxis_->setLabelsFont(small);
     bars_->attachAxis(dayAxis_);
     bars_->attachAxis(energyAxis_);
 
@@ -173,6 +178,7 @@ void HistoryWindow::load() {
     }
     timeAxis_->setRange(QDateTime(day_, QTime(0, 0)), QDateTime(day_.addDays(1), QTime(0, 0)));
     powerAxis_->setRange(0, top > 0 ? top * 1.1 : 1000);
+    powerAxis_->applyNiceNumbers();
     loadDays();
 }
 
@@ -186,7 +192,10 @@ void HistoryWindow::loadDays() {
     double top = 0;
     auto row = shownDays_.cbegin();
     for (QDate d = lastDay_.addDays(1 - kBarDays); d <= lastDay_; d = d.addDays(1)) {
-        categories << d.toString(QStringLiteral("MM-dd"));
+        // The day of the month: 31 dates side by side leave room for no more. The axis takes
+        // each text once, so the month before carries an invisible mark.
+        categories << QString::number(d.day()) +
+                          (d.month() == lastDay_.month() ? QString() : QStringLiteral("\u200B"));
         const bool have = row != shownDays_.cend() && row->date == d;
         for (int i = 0; i < 4; ++i) {
             const double v = have ? row->figures[static_cast<size_t>(i)] : 0.0;
@@ -200,6 +209,11 @@ void HistoryWindow::loadDays() {
     }
     dayAxis_->setCategories(categories);
     energyAxis_->setRange(0, top > 0 ? top * 1.1 : 1);
+    energyAxis_->applyNiceNumbers();
+}
+
+QStringList HistoryWindow::dayLabels() const {
+    return dayAxis_->categories();
 }
 
 void HistoryWindow::addCycle(const CycleRow& row) {

@@ -45,6 +45,7 @@ public:
     QLineSeries* series(int figure) const { return series_[figure]; }
     QBarSeries* dailyBars() const { return bars_; }
     QTabWidget* tabs() const { return tabs_; }
+    QStringList dayLabels() const;
 
 private:
     void load();
