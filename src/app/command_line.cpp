@@ -88,8 +88,19 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
         QStringLiteral("Read the address, port, poll rate and [mqtt] section from FILE instead of "
                        "modbusclient.conf; the command line wins over it."),
         QStringLiteral("FILE"));
+    const QCommandLineOption exportKind(
+        QStringLiteral("export"),
+        QStringLiteral("Write the history store's poll cycles or daily totals as CSV on standard output "
+                       "and exit."),
+        QStringLiteral("cycles|daily"));
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("With --export: the first day, inclusive."),
+                                  QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption to(QStringLiteral("to"),
+                                QStringLiteral("With --export: the last day, inclusive."),
+                                QStringLiteral("YYYY-MM-DD"));
     parser.addOptions({port, connect, poll, timeout, headless, demo, mqtt, mqttTopic, mqttUser, mqttTls,
-                       workdir, dataFolder, config});
+                       workdir, dataFolder, config, exportKind, from, to});
     parser.addPositionalArgument(QStringLiteral("IP"),
                                  QStringLiteral("Server address (replaces the IP field)."),
                                  QStringLiteral("[IP]"));
@@ -155,6 +166,28 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     // Named from where the program was started, whatever --workdir says.
     if (parser.isSet(config)) {
         result->config = QDir::current().absoluteFilePath(parser.value(config));
+    }
+    if (parser.isSet(exportKind)) {
+        result->exportKind = parser.value(exportKind);
+        if (result->exportKind != QLatin1String("cycles") && result->exportKind != QLatin1String("daily")) {
+            *error = QStringLiteral("--export must be cycles or daily");
+            return false;
+        }
+    } else if (parser.isSet(from) || parser.isSet(to)) {
+        *error = QStringLiteral("--from and --to go with --export");
+        return false;
+    }
+    const std::pair<const QCommandLineOption*, QDate*> days[] = {{&from, &result->exportFrom},
+                                                                 {&to, &result->exportTo}};
+    for (const auto& [option, day] : days) {
+        if (parser.isSet(*option)) {
+            *day = QDate::fromString(parser.value(*option), QStringLiteral("yyyy-MM-dd"));
+            if (!day->isValid()) {
+                *error =
+                    QStringLiteral("--%1 must be a date as YYYY-MM-DD").arg(option->names().constFirst());
+                return false;
+            }
+        }
     }
     result->connect = parser.isSet(connect);
     result->headless = parser.isSet(headless);

@@ -2,6 +2,7 @@
 
 #include "publish/broker_settings.h"
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +20,10 @@ struct CommandLine {
     BrokerOptions mqtt;
     QString workdir; // --workdir, or the user's data folder with --data-folder; empty: stay
     QString config;  // --config FILE; empty: modbusclient.conf in the working folder, if there
+    // --export: "cycles" or "daily" from the history store to standard output, then exit.
+    QString exportKind;
+    QDate exportFrom; // invalid: from the oldest
+    QDate exportTo;   // invalid: to the newest
 };
 
 // A port of 1 to 65535 as its plain number, as --port takes it; false for anything else.

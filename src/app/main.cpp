@@ -1,6 +1,8 @@
 #include "app/command_line.h"
 #include "app/config_file.h"
 #include "app/demo.h"
+#include "app/history.h"
+#include "app/history_window.h"
 #include "app/main_window.h"
 #include "app/message_box_prompter.h"
 #include "app/publishing.h"
@@ -124,6 +126,10 @@ int main(int argc, char** argv) {
         std::fputs(output.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (!options.exportKind.isEmpty()) {
+        QCoreApplication app(argc, argv); // Qt SQL finds its driver through the application
+        return ExportHistory(options);
+    }
 
     // The working folder first: every file after this is read and written there.
     if (!EnterWorkingFolder(options.workdir, &error)) {
@@ -180,6 +186,7 @@ int main(int argc, char** argv) {
         const auto publisher = StartPublishing(shell, broker, clock);
         QuitOnStopSignals(*app);
         Start(shell, options, nullptr);
+        const auto history = StartHistory(shell, clock);
         Demo demo(shell);
         if (options.demo && !StartDemo(demo, *app)) {
             return 1;
@@ -200,6 +207,8 @@ int main(int argc, char** argv) {
     const auto publisher = StartPublishing(shell, broker, clock);
     QuitOnStopSignals(*app);
     Start(shell, options, &window);
+    const auto history = StartHistory(shell, clock);
+    OpenHistoryOnClick(window, shell, *history, clock);
     Demo demo(shell);
     if (options.demo && !StartDemo(demo, *app)) {
         return 1;

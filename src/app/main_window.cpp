@@ -171,6 +171,10 @@ MainWindow::MainWindow(Shell& shell, QWidget* parent) : QWidget(parent), shell_(
     Name(lstRegisters_, "lstRegisters", "Register list, unused");
     lstRegisters_->setMaximumHeight(twipsToPixels(300));
     lowerGrid->addWidget(lstRegisters_, 3, 1);
+    // In the expanded part, so the compact window stays as it always was.
+    QPushButton* history = addButton("History", "History", "Opens the history charts");
+    connect(history, &QPushButton::clicked, this, &MainWindow::historyClicked);
+    lowerGrid->addWidget(history, 4, 0);
     versionlbl_ = addLabel("Versionlbl", "V1.1.10", "Program version");
     lowerGrid->addWidget(versionlbl_, 4, 1, Qt::AlignRight);
     top->addWidget(lower_);

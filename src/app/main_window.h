@@ -33,6 +33,10 @@ Q_SIGNALS:
     // The operator closed the window: the program ends.
     void closed();
 
+Q_SIGNALS:
+    // "History" was pressed.
+    void historyClicked();
+
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -346,5 +346,6 @@ void Shell::SaveNight() {
     }
     nightSavedFor_ = today;
     DaySave(form_, prompter_, fileFailures_);
+    Q_EMIT daySaved();
     readNight(form_);
 }

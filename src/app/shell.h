@@ -78,6 +78,8 @@ Q_SIGNALS:
     void changed();
     // A poll cycle has decoded its last block: the form holds a complete set of figures.
     void pollCycleCompleted();
+    // The midnight save has run: the form still holds the figures of the day that ended.
+    void daySaved();
     // The connection to the installation is gone (closed, or given up for a reconnect).
     void linkLost();
 

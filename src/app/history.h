@@ -1,0 +1,17 @@
+#pragma once
+
+#include "history/history_store.h"
+
+#include <memory>
+
+class Shell;
+
+// The history store fed by the shell: a row for each completed poll cycle, a day at each
+// midnight save; its failure lines go to the status pane and standard error.
+std::unique_ptr<HistoryStore> StartHistory(Shell& shell, const Clock& clock);
+
+struct CommandLine;
+
+// --export: the store in the working folder as CSV on standard output. Returns the exit status:
+// 0, or 1 with a message on standard error when there is no store to read.
+int ExportHistory(const CommandLine& options);

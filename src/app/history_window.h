@@ -1,0 +1,78 @@
+#pragma once
+
+#include "history/history_db.h"
+#include "history/history_rows.h"
+
+#include <QDate>
+#include <QTimer>
+#include <QWidget>
+
+#include <vector>
+
+class QBarSeries;
+class QChart;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QTabWidget;
+class QValueAxis;
+class QBarCategoryAxis;
+class Clock;
+class HistoryStore;
+class MainWindow;
+class Shell;
+
+// The history: the chosen day's state of charge and four powers over time, the daily counters of
+// the last 31 days as bars, and the shown table as CSV. Read from the store's file; new cycles
+// are added as they come while the window is open.
+class HistoryWindow : public QWidget {
+    Q_OBJECT
+public:
+    HistoryWindow(QString path, QDate today, QWidget* parent = nullptr);
+
+    void showDay(const QDate& day);
+    void previousDay();
+    void nextDay();
+    // A completed cycle; the chart takes it at its next refresh.
+    void addCycle(const CycleRow& row);
+    // Adds the cycles that came since the last refresh; run by a timer, so fast polling redraws
+    // the chart a few times a second at most.
+    void refreshTick();
+    // What the shown tab holds, as CSV.
+    bool exportCsv(const QString& file);
+
+    QDate shownDay() const { return day_; }
+    QLineSeries* series(int figure) const { return series_[figure]; }
+    QBarSeries* dailyBars() const { return bars_; }
+    QTabWidget* tabs() const { return tabs_; }
+    QStringList dayLabels() const;
+
+private:
+    void load();
+    void loadDays();
+    void plot(const CycleRow& row);
+    void chooseExportFile();
+
+    QString path_;
+    HistoryDb db_;
+    QDate day_;
+    QDate lastDay_; // the newest day of the bar chart
+    qint64 bucketMs_ = 0;
+    std::vector<CycleRow> shownRows_;
+    std::vector<DayRow> shownDays_;
+    std::vector<CycleRow> pending_;
+    QTimer refresh_;
+    QTabWidget* tabs_ = nullptr;
+    QLabel* dayLabel_ = nullptr;
+    QLabel* message_ = nullptr;
+    QChart* dayChart_ = nullptr;
+    QDateTimeAxis* timeAxis_ = nullptr;
+    QValueAxis* powerAxis_ = nullptr;
+    QLineSeries* series_[5] = {};
+    QBarSeries* bars_ = nullptr;
+    QBarCategoryAxis* dayAxis_ = nullptr;
+    QValueAxis* energyAxis_ = nullptr;
+};
+
+// "History" on the main window opens the window (one at a time), fed by the shell's cycles.
+void OpenHistoryOnClick(MainWindow& window, Shell& shell, const HistoryStore& store, const Clock& clock);
