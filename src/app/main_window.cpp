@@ -176,6 +176,8 @@ MainWindow::MainWindow(Shell& shell, QWidget* parent) : QWidget(parent), shell_(
     connect(history, &QPushButton::clicked, this, &MainWindow::historyClicked);
     lowerGrid->addWidget(history, 4, 0);
     versionlbl_ = addLabel("Versionlbl", "V1.1.10", "Program version");
+    // No taller than the version label's line, so the expanded height stays as it always was.
+    history->setMaximumHeight(versionlbl_->sizeHint().height());
     lowerGrid->addWidget(versionlbl_, 4, 1, Qt::AlignRight);
     top->addWidget(lower_);
 
