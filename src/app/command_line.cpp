@@ -9,10 +9,10 @@ namespace {
 // After the options: where the files go and what the exit status says.
 const char* const kHelpEnd =
     "\nFiles: ModbusClient.ini, modbusclient.conf, Battery.txt, BatterySoC.log, BatteryNight.txt,\n"
-    "\"battery daily summary.log\" and \"ModbusClient errors.log\" are read and written in the\n"
-    "current folder, or in DIR with --workdir.\n"
-    "\nExit status: 0 after --help, --version, closing the window, SIGINT or SIGTERM;\n"
-    "1 when the working folder cannot be made or the demo cannot start;\n"
+    "\"battery daily summary.log\", \"ModbusClient errors.log\", \"ModbusClient control.log\" and\n"
+    "history.sqlite are read and written in the current folder, or in DIR with --workdir.\n"
+    "\nExit status: 0 after --help, --version, --export, closing the window, SIGINT or SIGTERM;\n"
+    "1 when the working folder cannot be made, the demo cannot start or --export finds no store;\n"
     "2 for a bad option or a bad settings file.\n";
 
 // $XDG_DATA_HOME/ModbusClient, ~/.local/share/ModbusClient when that is unset or relative.
