@@ -142,8 +142,8 @@ void ChargeCommands::Received(const QByteArray& topic, const QByteArray& payload
     } else if (leaf != charge_topic::kSet && leaf != charge_topic::kStart && leaf != charge_topic::kStop) {
         return;
     } else if (retained) {
-        charge_.refuse(Refused(), QStringLiteral("the command retained on %1 is not acted on: only one "
-                                                 "sent while the client listens is")
+        charge_.refuse(Refused(), QStringLiteral("%1 was retained on the broker: only a command sent "
+                                                 "while the client listens acts")
                                       .arg(QString::fromUtf8(topic)));
     } else if (leaf == charge_topic::kStop) {
         charge_.stop(QLatin1String(kSource));
