@@ -1,5 +1,9 @@
 #include "broker_fixture.h"
 
+#include "app/command_line.h"
+
+#include <QTemporaryDir>
+
 namespace {
 
 class ChargeControlTest : public PublishTest {
@@ -111,4 +115,25 @@ TEST_F(ChargeControlTest, LiveCommandsStartAndStopRetainedOnesAndBadOnesNeverWri
     ASSERT_TRUE(WaitUntil([&] { return server.writes().size() == 8 && State().value("active") == false; }));
     EXPECT_EQ(server.writes().mid(6), Command(0));
     EXPECT_EQ(State().value("end_reason"), "stop asked");
+}
+
+TEST(ChargeControlSettings, ControlComesFromTheFileOrTheCommandLineAndNeedsABroker) {
+    QTemporaryDir dir;
+    const QString conf = dir.filePath(QStringLiteral("modbusclient.conf"));
+    BrokerSettings settings;
+    QString error;
+    CommandLine options;
+    bool exitNow = false;
+    QString output;
+    ASSERT_TRUE(ParseCommandLine({"ModbusClient", "--mqtt-control"}, &options, &error, &exitNow, &output));
+    WriteAll(conf, "[mqtt]\nhost = broker.lan\n");
+    ASSERT_TRUE(ResolveBrokerSettings(options.mqtt, ReadBrokerConf(conf), {}, &settings, &error));
+    EXPECT_TRUE(settings.control);
+    WriteAll(conf, "[mqtt]\nhost = broker.lan\ncontrol = Yes\n");
+    ASSERT_TRUE(ResolveBrokerSettings({}, ReadBrokerConf(conf), {}, &settings, &error));
+    EXPECT_TRUE(settings.control);
+    WriteAll(conf, "[mqtt]\nhost = broker.lan\ncontrol = maybe\n");
+    EXPECT_FALSE(ResolveBrokerSettings({}, ReadBrokerConf(conf), {}, &settings, &error));
+    EXPECT_TRUE(error.contains("must be true or false")) << error.toStdString();
+    EXPECT_FALSE(ResolveBrokerSettings(options.mqtt, {}, {}, &settings, &error)) << "no broker";
 }
