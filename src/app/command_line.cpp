@@ -75,6 +75,10 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     const QCommandLineOption mqttTls(QStringLiteral("mqtt-tls"),
                                      QStringLiteral("Connect to the broker over TLS, trusting CAFILE."),
                                      QStringLiteral("CAFILE"));
+    const QCommandLineOption mqttControl(
+        QStringLiteral("mqtt-control"),
+        QStringLiteral("Let Home Assistant start and stop a managed charge over MQTT (PREFIX/charge/set, "
+                       "PREFIX/charge/stop and the control entities)."));
     const QCommandLineOption workdir(
         QStringLiteral("workdir"),
         QStringLiteral("Work in DIR (made when missing): every file is read and written there."),
@@ -100,7 +104,7 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
                                 QStringLiteral("With --export: the last day, inclusive."),
                                 QStringLiteral("YYYY-MM-DD"));
     parser.addOptions({port, connect, poll, timeout, headless, demo, mqtt, mqttTopic, mqttUser, mqttTls,
-                       workdir, dataFolder, config, exportKind, from, to});
+                       mqttControl, workdir, dataFolder, config, exportKind, from, to});
     parser.addPositionalArgument(QStringLiteral("IP"),
                                  QStringLiteral("Server address (replaces the IP field)."),
                                  QStringLiteral("[IP]"));
@@ -145,8 +149,12 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
         return false;
     }
     result->timeoutMs = static_cast<int>(RoundHalfEven(seconds * 1000.0));
-    result->mqtt = {parser.value(mqtt), parser.value(mqttTopic), parser.value(mqttUser),
-                    parser.value(mqttTls), QString()};
+    result->mqtt = {parser.value(mqtt),
+                    parser.value(mqttTopic),
+                    parser.value(mqttUser),
+                    parser.value(mqttTls),
+                    QString(),
+                    parser.isSet(mqttControl) ? QStringLiteral("true") : QString()};
     QString host;
     quint16 brokerPort = 0;
     if (parser.isSet(mqtt) && !ParseBrokerAddress(result->mqtt.address, &host, &brokerPort)) {

@@ -1,6 +1,7 @@
 #include "app/publishing.h"
 
 #include "app/shell.h"
+#include "publish/charge_commands.h"
 
 std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSettings& settings,
                                                const Clock& clock) {
@@ -19,5 +20,8 @@ std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSetting
     };
     QObject::connect(&shell, &Shell::pollCycleCompleted, p, [p, &shell] { p->cycleCompleted(shell.form()); });
     QObject::connect(&shell, &Shell::linkLost, p, [p] { p->linkLost(); });
+    if (settings.control) {
+        new ChargeCommands(*p, shell.charge(), p); // owned by the publisher
+    }
     return publisher;
 }

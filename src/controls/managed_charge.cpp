@@ -77,11 +77,15 @@ ChargeStartResult ManagedCharge::Check(const ChargeRequest& request) const {
 ChargeStartResult ManagedCharge::start(const ChargeRequest& request) {
     ChargeStartResult result = Check(request);
     if (!result.accepted) {
-        Report(request.source, QStringLiteral("refused"), request.powerKw, request.targetSoc, result.reason);
+        refuse(request, result.reason);
         return result;
     }
     Begin(request, request.minutes ? clock_.now().addSecs(*request.minutes * 60LL) : QDateTime());
     return result;
+}
+
+void ManagedCharge::refuse(const ChargeRequest& request, const QString& reason) {
+    Report(request.source, QStringLiteral("refused"), request.powerKw, request.targetSoc, reason);
 }
 
 void ManagedCharge::Begin(const ChargeRequest& request, const QDateTime& endsAt) {

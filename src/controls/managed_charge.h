@@ -60,6 +60,9 @@ public:
 
     // Checks the request and, when it passes, writes the command; a running charge is replaced.
     ChargeStartResult start(const ChargeRequest& request);
+    // Reports a request its source could not make into a start (a malformed command): a status
+    // line and a control-log line, as a refused start; nothing is written.
+    void refuse(const ChargeRequest& request, const QString& reason);
     // Ends the running charge, if any, with 0 W.
     void stop(const QString& source, const QString& reason = QString());
     // The end as the program stops. True while its 0 W is on its way; endWriteSettled follows.

@@ -71,6 +71,7 @@ BrokerOptions ReadBrokerConf(const QString& path) {
     options.user = conf.value(QStringLiteral("user")).toString();
     options.caFile = conf.value(QStringLiteral("tls")).toString();
     options.energyUnit = conf.value(QStringLiteral("energy_unit")).toString().trimmed();
+    options.control = conf.value(QStringLiteral("control")).toString().trimmed();
     return options;
 }
 
@@ -94,13 +95,25 @@ bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions
         return false;
     }
     settings->deviceCountsKwh = unit == QLatin1String("kWh");
+    const QString control = pick(commandLine.control, file.control).toLower();
+    const QStringList yes{QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("on"),
+                          QStringLiteral("1")};
+    const QStringList no{QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off"),
+                         QStringLiteral("0")};
+    if (!control.isEmpty() && !yes.contains(control) && !no.contains(control)) {
+        *error = QStringLiteral("control in the [mqtt] section of %1 must be true or false, not \"%2\"")
+                     .arg(QLatin1String(kBrokerConfFile), control);
+        return false;
+    }
+    settings->control = yes.contains(control);
     QString reason;
     if (!settings->topicPrefix.isEmpty() && !CheckTopicPrefix(settings->topicPrefix, &reason)) {
         *error = QStringLiteral("the MQTT topic prefix \"%1\" %2").arg(settings->topicPrefix, reason);
         return false;
     }
     if (address.isEmpty()) {
-        if (!settings->topicPrefix.isEmpty() || !settings->user.isEmpty() || !settings->caFile.isEmpty()) {
+        if (!settings->topicPrefix.isEmpty() || !settings->user.isEmpty() || !settings->caFile.isEmpty() ||
+            settings->control) {
             *error = QStringLiteral("the MQTT options need a broker: --mqtt HOST[:PORT] or host in the "
                                     "[mqtt] section of %1")
                          .arg(QLatin1String(kBrokerConfFile));

@@ -17,6 +17,8 @@ struct BrokerSettings {
     QString caFile;
     // The unit the installation's energy counters count in; published figures are always kWh.
     bool deviceCountsKwh = false;
+    // Home Assistant may start and stop a managed charge (--mqtt-control, control = true).
+    bool control = false;
 
     bool enabled() const { return !host.isEmpty(); }
 };
@@ -28,6 +30,7 @@ struct BrokerOptions {
     QString user;
     QString caFile;
     QString energyUnit; // "Wh" or "kWh"; only in the file
+    QString control;    // "true" or "false" (also yes/no, on/off, 1/0)
 };
 
 extern const char* const kBrokerConfFile;
@@ -41,7 +44,8 @@ bool ParseBrokerAddress(const QString& text, QString* host, quint16* port);
 // (the broker's own topics), no empty level. False with the reason.
 bool CheckTopicPrefix(const QString& prefix, QString* reason);
 
-// The [mqtt] section of the optional settings file (keys host, topic, user, tls, energy_unit); a
+// The [mqtt] section of the optional settings file (keys host, topic, user, tls, energy_unit,
+// control); a
 // missing file gives nothing.
 BrokerOptions ReadBrokerConf(const QString& path);
 

@@ -1,6 +1,7 @@
 #include "publish/discovery.h"
 
 #include "model/form.h"
+#include "publish/charge_discovery.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -72,7 +73,8 @@ DeviceIdentityTexts DeviceTexts(const Form& form) {
     return {form.SNum, form.HW, form.FW};
 }
 
-QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, int expireAfterSeconds) {
+QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, int expireAfterSeconds,
+                                     bool control) {
     const QString serial = TopicSerial(form);
     QJsonObject device;
     device.insert(QLatin1String("identifiers"), QJsonArray{QStringLiteral("modbusclient_") + serial});
@@ -140,15 +142,25 @@ QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, in
     errors.insert(QLatin1String("json_attributes_template"),
                   QStringLiteral("{{ {'last_entry': value_json.last_entry} | tojson }}"));
     add("sensor", QStringLiteral("errors"), errors);
+    if (control) {
+        for (const EntityConfig& entity : ChargeEntityConfigs(prefix, WholeNumber(form.BatteryPower))) {
+            add(entity.component, QLatin1String(entity.key), entity.config);
+        }
+    }
     return messages;
 }
 
-QList<QByteArray> RetiredConfigTopics(const Form& form) {
+QList<QByteArray> RetiredConfigTopics(const Form& form, bool control) {
     QSet<QByteArray> current;
-    for (const MqttMessage& message : DiscoveryMessages(form, QString(), 0)) {
+    for (const MqttMessage& message : DiscoveryMessages(form, QString(), 0, control)) {
         current.insert(message.topic);
     }
     QList<QByteArray> retired;
+    if (!control) {
+        for (const EntityConfig& entity : ChargeEntityConfigs(QString(), 0)) {
+            retired.append(ConfigTopic(entity.component, TopicSerial(form), QLatin1String(entity.key)));
+        }
+    }
     for (const char* key : kEarlierKeys) {
         const QByteArray topic = ConfigTopic("sensor", PlainTopicSerial(form), QLatin1String(key));
         if (!current.contains(topic)) {

@@ -23,9 +23,10 @@ DeviceIdentityTexts DeviceTexts(const Form& form);
 // Home Assistant discovery: one retained config per figure under
 // homeassistant/sensor/<serial>/<figure>/config, the link's connectivity under
 // homeassistant/binary_sensor/<serial>/link/config, all of one device. The figures of the state
-// expire after the given seconds without a new state.
-QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, int expireAfterSeconds);
+// expire after the given seconds without a new state. With control, the managed charge's entities too.
+QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, int expireAfterSeconds,
+                                     bool control = false);
 
-// The configs earlier versions published that the current set does not hold: cleared, so that
-// Home Assistant drops their entities.
-QList<QByteArray> RetiredConfigTopics(const Form& form);
+// The configs earlier versions, or a run with control, published that the current set does not
+// hold: cleared, so that Home Assistant drops their entities.
+QList<QByteArray> RetiredConfigTopics(const Form& form, bool control = false);

@@ -1,10 +1,12 @@
 #include "publish/mqtt_publisher.h"
 
+#include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
 
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -17,7 +19,8 @@ const QByteArray kHomeAssistantStatus = "homeassistant/status";
 MqttPublisher::MqttPublisher(const BrokerSettings& settings, const Clock& clock, ErrorLog& log,
                              QObject* parent)
     : QObject(parent), session_(settings, log), clock_(clock), log_(log),
-      configuredPrefix_(settings.topicPrefix), deviceCountsKwh_(settings.deviceCountsKwh) {
+      configuredPrefix_(settings.topicPrefix), deviceCountsKwh_(settings.deviceCountsKwh),
+      control_(settings.control) {
     staleTimer_.setSingleShot(true);
     connect(&staleTimer_, &QTimer::timeout, this, [this] { SetLive(false); });
     connect(&session_, &MqttSession::sessionStarted, this, &MqttPublisher::SessionStarted);
@@ -38,7 +41,8 @@ void MqttPublisher::cycleCompleted(const Form& form) {
     const int periodMs = pollPeriodMs ? pollPeriodMs() : 60000;
     staleTimer_.start(3 * periodMs);
     const int expireAfterSeconds = static_cast<int>(std::ceil(3 * periodMs / 1000.0));
-    if (DeviceTexts(form) != device_ || prefix_.isEmpty() || expireAfterSeconds != expireAfterSeconds_) {
+    if (DeviceTexts(form) != device_ || prefix_.isEmpty() || expireAfterSeconds != expireAfterSeconds_ ||
+        (control_ && form.BatteryPower != ratedPower_)) {
         NewIdentity(form, expireAfterSeconds);
     }
     if (!live_) {
@@ -51,11 +55,12 @@ void MqttPublisher::cycleCompleted(const Form& form) {
 
 void MqttPublisher::NewIdentity(const Form& form, int expireAfterSeconds) {
     device_ = DeviceTexts(form);
+    ratedPower_ = form.BatteryPower;
     expireAfterSeconds_ = expireAfterSeconds;
     const QString prefix = configuredPrefix_.isEmpty() ? DefaultTopicPrefix(form) : configuredPrefix_;
-    const QList<MqttMessage> discovery = DiscoveryMessages(form, prefix, expireAfterSeconds);
+    const QList<MqttMessage> discovery = DiscoveryMessages(form, prefix, expireAfterSeconds, control_);
     if (discovery_.isEmpty()) {
-        clear_ = RetiredConfigTopics(form);
+        clear_ = RetiredConfigTopics(form, control_);
     }
     QSet<QByteArray> topics;
     for (const MqttMessage& message : discovery) {
@@ -74,12 +79,24 @@ void MqttPublisher::NewIdentity(const Form& form, int expireAfterSeconds) {
         if (!prefix_.isEmpty()) {
             session_.unsubscribe(Topic("/availability"));
         }
-        prefix_ = prefix;
+        const QString previous = std::exchange(prefix_, prefix);
         session_.setWill(Topic("/availability"), "offline");
         session_.subscribe(Topic("/availability"));
         availabilitySent_ = false;
+        Q_EMIT prefixChanged(previous);
         session_.restart();
     }
+}
+
+void MqttPublisher::keep(const QByteArray& leaf, const QByteArray& payload) {
+    auto found = std::find_if(kept_.begin(), kept_.end(), [&](const Kept& k) { return k.leaf == leaf; });
+    if (found == kept_.end()) {
+        kept_.append({leaf, payload, false});
+    } else {
+        found->payload = payload;
+        found->sent = false;
+    }
+    Flush();
 }
 
 void MqttPublisher::linkLost() {
@@ -101,6 +118,9 @@ void MqttPublisher::SessionStarted() {
     availabilitySent_ = false;
     stateSent_ = newestState_.isEmpty();
     errorsSaid_ = -1;
+    for (Kept& k : kept_) {
+        k.sent = false;
+    }
 }
 
 void MqttPublisher::Received(const QByteArray& topic, const QByteArray& payload, bool retained) {
@@ -123,7 +143,7 @@ void MqttPublisher::Received(const QByteArray& topic, const QByteArray& payload,
 
 void MqttPublisher::Flush() {
     // Output still waiting for the socket: the newest state waits with it, no queue grows.
-    if (!session_.connected() || session_.busy()) {
+    if (!session_.connected() || session_.busy() || prefix_.isEmpty()) {
         return;
     }
     for (const QByteArray& topic : std::exchange(clear_, {})) {
@@ -147,5 +167,11 @@ void MqttPublisher::Flush() {
     if (errorsSaid_ != log_.entriesSinceStart()) {
         errorsSaid_ = log_.entriesSinceStart();
         session_.publish(Topic("/errors"), ErrorsJson(errorsSaid_, log_.lastEntry()), true);
+    }
+    for (Kept& k : kept_) {
+        if (!k.sent) {
+            session_.publish(prefix_.toUtf8() + k.leaf, k.payload, true);
+            k.sent = true;
+        }
     }
 }

@@ -31,6 +31,10 @@ public:
     // The link to the installation is lost: the figures are no longer live.
     void linkLost();
 
+    // A retained message under the prefix ("/charge/state"), said now and again on each new
+    // session and on Home Assistant's birth; the newest payload replaces one still unsent.
+    void keep(const QByteArray& leaf, const QByteArray& payload);
+
     // The poll period now: three of them without a complete cycle and the figures are stale.
     std::function<int()> pollPeriodMs;
 
@@ -44,6 +48,11 @@ public:
     QString brokerText() const { return session_.brokerText(); }
     const QString& prefix() const { return prefix_; }
     bool online() const { return live_; }
+    bool control() const { return control_; }
+
+Q_SIGNALS:
+    // The topics moved to a new prefix (the first one included); the next session carries them.
+    void prefixChanged(const QString& previous);
 
 private:
     void NewIdentity(const Form& form, int expireAfterSeconds);
@@ -58,10 +67,12 @@ private:
     ErrorLog& log_;
     QString configuredPrefix_;
     bool deviceCountsKwh_;
+    bool control_;
     QTimer staleTimer_;
 
     QString prefix_;
     DeviceIdentityTexts device_;
+    QString ratedPower_; // the number's top for the charge power
     int expireAfterSeconds_ = 0;
     QList<MqttMessage> discovery_;
     // Retained configs to remove: an earlier device's, figures no longer published.
@@ -76,4 +87,10 @@ private:
     // never trade messages faster than they poll.
     bool correctionArmed_ = true;
     int errorsSaid_ = -1;
+    struct Kept {
+        QByteArray leaf;
+        QByteArray payload;
+        bool sent;
+    };
+    QList<Kept> kept_;
 };

@@ -22,10 +22,6 @@ QString Printable(const QString& text) {
     return out.trimmed();
 }
 
-namespace {
-
-// The window shows the rated battery power grouped with its unit ("5,000 W"); its digits are
-// the whole number.
 double WholeNumber(const QString& grouped) {
     QString digits;
     for (const QChar c : grouped) {
@@ -35,6 +31,18 @@ double WholeNumber(const QString& grouped) {
     }
     return digits.toDouble();
 }
+
+QString IsoTime(const QDateTime& t) {
+    const QDate d = t.date();
+    const QTime h = t.time();
+    const int offset = t.offsetFromUtc() / 60;
+    const int magnitude = offset < 0 ? -offset : offset;
+    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", d.year(), d.month(), d.day(),
+                             h.hour(), h.minute(), h.second(), offset < 0 ? '-' : '+', magnitude / 60,
+                             magnitude % 60);
+}
+
+namespace {
 
 // Printable text: only the quote and the backslash need escaping.
 void AppendJsonString(QByteArray& json, const QString& text) {
@@ -46,17 +54,6 @@ void AppendJsonString(QByteArray& json, const QString& text) {
         json += c;
     }
     json += '"';
-}
-
-// ISO 8601 with the offset from UTC, the form Home Assistant's timestamps read.
-QString IsoTime(const QDateTime& t) {
-    const QDate d = t.date();
-    const QTime h = t.time();
-    const int offset = t.offsetFromUtc() / 60;
-    const int magnitude = offset < 0 ? -offset : offset;
-    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", d.year(), d.month(), d.day(),
-                             h.hour(), h.minute(), h.second(), offset < 0 ? '-' : '+', magnitude / 60,
-                             magnitude % 60);
 }
 
 // The figures are the decoders' decimal texts ("5836.8", "1E+15"). Read without a locale

@@ -22,6 +22,13 @@ QString TopicSerial(const Form& form);
 // The same without the hash, as the topics were named before.
 QString PlainTopicSerial(const Form& form);
 
+// The window shows the rated battery power grouped with its unit ("5,000 W"); its digits are
+// the whole number.
+double WholeNumber(const QString& grouped);
+
+// ISO 8601 with the offset from UTC, the form Home Assistant's timestamps read.
+QString IsoTime(const QDateTime& t);
+
 // The default prefix, "modbusclient/<serial>".
 QString DefaultTopicPrefix(const Form& form);
 

@@ -170,3 +170,14 @@ void FakeServer::Drip() {
         ++answered;
     }
 }
+
+QStringList FakeServer::writes() const {
+    QStringList found;
+    for (const QByteArray& r : requests) {
+        const auto b = [&r](int i) { return static_cast<unsigned char>(r[i]); };
+        if (b(7) == 6) {
+            found << QStringLiteral("%1=%2").arg(b(8) * 256 + b(9)).arg(b(10) * 256 + b(11));
+        }
+    }
+    return found;
+}

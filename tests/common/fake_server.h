@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -50,6 +51,8 @@ public:
     // Every 12-byte request received, in order, across connections.
     QList<QByteArray> requests;
     int connections = 0;
+    // The single-register writes among them, "register=value".
+    QStringList writes() const;
     // Reads answered in full (a Bytewise answer counts once its last byte is out).
     int answered = 0;
     QTcpSocket* client() const { return client_; }

@@ -27,16 +27,7 @@ protected:
         QObject::disconnect(c);
     }
     // The register writes the server received, "register=value".
-    QStringList Writes() const {
-        QStringList writes;
-        for (const QByteArray& r : server.requests) {
-            const auto b = [&r](int i) { return static_cast<unsigned char>(r[i]); };
-            if (b(7) == 6) {
-                writes << QStringLiteral("%1=%2").arg(b(8) * 256 + b(9)).arg(b(10) * 256 + b(11));
-            }
-        }
-        return writes;
-    }
+    QStringList Writes() const { return server.writes(); }
     bool WaitWrites(qsizetype n) {
         return WaitUntil([&] { return Writes().size() >= n && !server.client()->bytesAvailable(); });
     }

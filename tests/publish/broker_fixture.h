@@ -98,6 +98,14 @@ private:
     QProcess process_;
 };
 
+// Another client's word on the broker; extra "-r": retained, "-n": empty.
+inline int MosquittoPub(quint16 port, const QString& topic, const QString& payload,
+                        const QStringList& extra = {}) {
+    return QProcess::execute(
+        QStringLiteral("mosquitto_pub"),
+        QStringList{"-h", "127.0.0.1", "-p", QString::number(port), "-t", topic, "-m", payload} + extra);
+}
+
 inline QJsonObject Json(const char* text) {
     return QJsonDocument::fromJson(text).object();
 }

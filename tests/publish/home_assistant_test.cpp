@@ -30,11 +30,7 @@ protected:
     QList<QByteArray> availability() const { return subscriber->on(prefix + "/availability"); }
     // Another client's word on the broker; "-r": retained, as a last will is.
     void Say(const QString& topic, const QString& payload, const QStringList& retain = {}) {
-        ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_pub"),
-                                    QStringList{"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t",
-                                                topic, "-m", payload} +
-                                        retain),
-                  0);
+        ASSERT_EQ(MosquittoPub(broker.port(), topic, payload, retain), 0);
     }
 
     Broker broker{"allow_anonymous true\n"};
@@ -177,12 +173,13 @@ TEST(BrokerPrefixTest, AWildcardOrEmptyLevelInThePrefixIsRefusedAndTheEnergyUnit
     BrokerSettings settings;
     QString error;
     for (const char* bad : {"home/+", "home/#", "$SYS/battery", "home//battery", "/home"}) {
-        EXPECT_FALSE(ResolveBrokerSettings({"broker", bad, {}, {}, {}}, {}, {}, &settings, &error)) << bad;
+        EXPECT_FALSE(ResolveBrokerSettings({"broker", bad, {}, {}, {}, {}}, {}, {}, &settings, &error))
+            << bad;
         EXPECT_TRUE(error.contains(QLatin1String(bad))) << error.toStdString();
     }
-    EXPECT_TRUE(ResolveBrokerSettings({"broker", "home/battery", {}, {}, {}}, {}, {}, &settings, &error));
+    EXPECT_TRUE(ResolveBrokerSettings({"broker", "home/battery", {}, {}, {}, {}}, {}, {}, &settings, &error));
     EXPECT_FALSE(settings.deviceCountsKwh);
-    EXPECT_TRUE(ResolveBrokerSettings({"broker", {}, {}, {}, "kWh"}, {}, {}, &settings, &error));
+    EXPECT_TRUE(ResolveBrokerSettings({"broker", {}, {}, {}, "kWh", {}}, {}, {}, &settings, &error));
     EXPECT_TRUE(settings.deviceCountsKwh);
-    EXPECT_FALSE(ResolveBrokerSettings({"broker", {}, {}, {}, "MWh"}, {}, {}, &settings, &error));
+    EXPECT_FALSE(ResolveBrokerSettings({"broker", {}, {}, {}, "MWh", {}}, {}, {}, &settings, &error));
 }

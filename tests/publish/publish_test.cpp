@@ -191,15 +191,15 @@ TEST(BrokerSettingsTest, TheCommandLineWinsOverTheFileAndNoOptionMeansNoBroker) 
     EXPECT_EQ(settings.user, QStringLiteral("meter"));
     EXPECT_EQ(settings.password, "pw");
 
-    ASSERT_TRUE(ResolveBrokerSettings({QStringLiteral("[::1]"), {}, QStringLiteral("other"), {}, {}},
+    ASSERT_TRUE(ResolveBrokerSettings({QStringLiteral("[::1]"), {}, QStringLiteral("other"), {}, {}, {}},
                                       ReadBrokerConf(conf), {}, &settings, &error));
     EXPECT_EQ(settings.host, QStringLiteral("::1"));
     EXPECT_EQ(settings.port, 1883);
     EXPECT_EQ(settings.user, QStringLiteral("other"));
 
     EXPECT_FALSE(
-        ResolveBrokerSettings({QStringLiteral("host:70000"), {}, {}, {}, {}}, {}, {}, &settings, &error));
-    EXPECT_FALSE(ResolveBrokerSettings({{}, QStringLiteral("t"), {}, {}, {}}, {}, {}, &settings, &error));
+        ResolveBrokerSettings({QStringLiteral("host:70000"), {}, {}, {}, {}, {}}, {}, {}, &settings, &error));
+    EXPECT_FALSE(ResolveBrokerSettings({{}, QStringLiteral("t"), {}, {}, {}, {}}, {}, {}, &settings, &error));
     ASSERT_TRUE(ResolveBrokerSettings({}, ReadBrokerConf(dir.filePath(QStringLiteral("missing.conf"))), "pw",
                                       &settings, &error));
     EXPECT_FALSE(settings.enabled());
