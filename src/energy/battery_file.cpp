@@ -4,6 +4,7 @@
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/file_failures.h"
+#include "support/file_replacement.h"
 #include "support/file_utils.h"
 #include "support/text_forms.h"
 
@@ -37,9 +38,36 @@ QString BatteryFileText(const Form& form, const Clock& clock) {
     return text;
 }
 
+namespace {
+
+bool Failed(FileFailure* failure, int number, int step) {
+    failure->number = number;
+    failure->step = step;
+    failure->procedure = QStringLiteral("writebattery");
+    failure->description = ClassicErrorText(number);
+    return false;
+}
+
+} // namespace
+
 bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure, QByteArray* written) {
     const QString name = form.BatteryToday + QStringLiteral(".tmp");
     const QByteArray bytes = BatteryFileText(form, clock).toUtf8();
+    // Every cycle: straight through the system calls. Only a file that cannot be opened takes
+    // the slow path, which works out why.
+    switch (WriteScratchFile(name, bytes)) {
+    case ScratchWrite::Done:
+        if (written != nullptr) {
+            *written = bytes;
+        }
+        return true;
+    case ScratchWrite::WriteFailed:
+        return Failed(failure, 61, 30);
+    case ScratchWrite::ShortOnDisk:
+        return Failed(failure, 61, 40);
+    case ScratchWrite::NotOpened:
+        break;
+    }
     QFile file(name);
     int step = 20;
     bool ok = !QFileInfo(name).isDir();
@@ -56,10 +84,7 @@ bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure
         *written = bytes;
     }
     if (!ok) {
-        failure->number = step == 20 ? ClassicFileError(file, name) : 61;
-        failure->step = step;
-        failure->procedure = QStringLiteral("writebattery");
-        failure->description = ClassicErrorText(failure->number);
+        return Failed(failure, step == 20 ? ClassicFileError(file, name) : 61, step);
     }
     return ok;
 }
