@@ -11,7 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-QString BatteryFileText(const Form& form, const Clock& clock) {
+namespace {
+
+// The lines as they stand in the file; the last one carries the time of writing.
+template <typename Sink> void BatteryLines(const Form& form, const Clock& clock, Sink&& line) {
     const std::pair<const char*, const QString*> lines[] = {
         {"BatterySize", &form.BatterySize},
         {"PVCharge", &form.PVCharge},
@@ -29,13 +32,34 @@ QString BatteryFileText(const Form& form, const Clock& clock) {
         {"BatteryPercent", &form.BatteryPercent},
         {"CurrentLevelKWh", &form.CurrentLevelKWh},
     };
-    QString text;
     for (const auto& [key, value] : lines) {
-        text += QLatin1String(key) + QStringLiteral(" = ") + *value + CrLf();
+        line(key, *value);
     }
     const QDateTime now = clock.now();
-    text += QStringLiteral("Date = ") + HostDate(now) + QLatin1Char(' ') + HostTime(now) + CrLf();
+    line("Date", HostDate(now) + QLatin1Char(' ') + HostTime(now));
+}
+
+} // namespace
+
+QString BatteryFileText(const Form& form, const Clock& clock) {
+    QString text;
+    BatteryLines(form, clock, [&text](const char* key, const QString& value) {
+        text += QLatin1String(key) + QStringLiteral(" = ") + value + CrLf();
+    });
     return text;
+}
+
+// The same text as UTF-8, made without the whole text in between: every cycle writes it.
+QByteArray BatteryFileBytes(const Form& form, const Clock& clock) {
+    QByteArray bytes;
+    bytes.reserve(512);
+    BatteryLines(form, clock, [&bytes](const char* key, const QString& value) {
+        bytes += key;
+        bytes += " = ";
+        bytes += value.toUtf8();
+        bytes += "\r\n";
+    });
+    return bytes;
 }
 
 namespace {
@@ -52,7 +76,7 @@ bool Failed(FileFailure* failure, int number, int step) {
 
 bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure, QByteArray* written) {
     const QString name = form.BatteryToday + QStringLiteral(".tmp");
-    const QByteArray bytes = BatteryFileText(form, clock).toUtf8();
+    const QByteArray bytes = BatteryFileBytes(form, clock);
     // Every cycle: straight through the system calls. Only a file that cannot be opened takes
     // the slow path, which works out why.
     switch (WriteScratchFile(name, bytes)) {
