@@ -21,7 +21,7 @@ QByteArray WindowProgramPath() {
     }
     const QByteArray exe(self, static_cast<int>(n));
     const QByteArray dir = exe.left(exe.lastIndexOf('/') + 1);
-    const QByteArray beside = dir + "ModbusClient-window";
+    QByteArray beside = dir + "ModbusClient-window";
     if (::access(beside.constData(), X_OK) == 0) {
         return beside;
     }
