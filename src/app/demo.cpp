@@ -49,7 +49,8 @@ bool Demo::EnterFolder(QString* error) {
 QString Demo::FindSimulator() {
     const QString here = QCoreApplication::applicationDirPath();
     for (const QString& candidate :
-         {here + QStringLiteral("/battery-sim"), here + QStringLiteral("/../sim/battery-sim")}) {
+         {here + QStringLiteral("/battery-sim"), here + QStringLiteral("/../sim/battery-sim"),
+          here + QStringLiteral("/../../bin/battery-sim")}) {
         const QFileInfo info(candidate);
         if (info.isFile() && info.isExecutable()) {
             return info.canonicalFilePath();

@@ -2,21 +2,26 @@
 #include "app/config_file.h"
 #include "app/demo.h"
 #include "app/history.h"
-#include "app/history_window.h"
-#include "app/main_window.h"
-#include "app/message_box_prompter.h"
 #include "app/publishing.h"
 #include "app/shell.h"
+#include "app/window_program.h"
 #include "support/clock.h"
 #include "support/journal.h"
 #include "support/prompter.h"
 
+#if MODBUSCLIENT_WINDOW
+#include "app/history_window.h"
+#include "app/main_window.h"
+#include "app/message_box_prompter.h"
+
 #include <QApplication>
+#endif
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -71,14 +76,14 @@ private:
 };
 
 // The order of start-up: the window load, then what the options ask for.
-void Start(Shell& shell, const CommandLine& options, QWidget* window) {
+void Start(Shell& shell, const CommandLine& options, const std::function<void()>& showWindow) {
     shell.link().setResponseTimeoutMs(options.timeoutMs);
     shell.Form_Load(options.classic);
     if (!options.port.isEmpty()) {
         shell.form().Port = options.port;
     }
-    if (window != nullptr) {
-        window->show();
+    if (showWindow) {
+        showWindow();
     }
     if (!options.poll.isEmpty()) {
         shell.form().Pollrate = options.poll;
@@ -130,6 +135,11 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv); // Qt SQL finds its driver through the application
         return ExportHistory(options);
     }
+#if !MODBUSCLIENT_WINDOW
+    if (!options.headless) {
+        return RunWindowProgram(argv); // returns only when it cannot be started
+    }
+#endif
 
     // The working folder first: every file after this is read and written there.
     if (!EnterWorkingFolder(options.workdir, &error)) {
@@ -158,10 +168,13 @@ int main(int argc, char** argv) {
         qputenv("QT_NO_GLIB", "1");
     }
     std::unique_ptr<QCoreApplication> app;
-    if (headless) {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    } else {
+#if MODBUSCLIENT_WINDOW
+    if (!headless) {
         app = std::make_unique<QApplication>(argc, argv);
+    }
+#endif
+    if (!app) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName(QStringLiteral("ModbusClient"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(MODBUSCLIENT_VERSION_TEXT));
@@ -185,7 +198,7 @@ int main(int argc, char** argv) {
         QObject::connect(&shell, &Shell::changed, &shell, [&printer] { printer.flush(); });
         const auto publisher = StartPublishing(shell, broker, clock);
         QuitOnStopSignals(*app);
-        Start(shell, options, nullptr);
+        Start(shell, options, {});
         const auto history = StartHistory(shell, clock);
         Demo demo(shell);
         if (options.demo && !StartDemo(demo, *app)) {
@@ -198,6 +211,7 @@ int main(int argc, char** argv) {
         return code;
     }
 
+#if MODBUSCLIENT_WINDOW
     MessageBoxPrompter prompter;
     Shell shell(clock, prompter);
     shell.charge().setWindow(chargeWindow);
@@ -206,7 +220,7 @@ int main(int argc, char** argv) {
     EndProgramWithWindow(window);
     const auto publisher = StartPublishing(shell, broker, clock);
     QuitOnStopSignals(*app);
-    Start(shell, options, &window);
+    Start(shell, options, [&window] { window.show(); });
     const auto history = StartHistory(shell, clock);
     OpenHistoryOnClick(window, shell, *history, clock);
     Demo demo(shell);
@@ -216,4 +230,7 @@ int main(int argc, char** argv) {
     const int code = app->exec();
     shell.FinishManagedCharge();
     return code;
+#else
+    return 1; // the window runs in its own program, handed over above
+#endif
 }

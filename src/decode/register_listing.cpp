@@ -11,18 +11,19 @@
 #include <charconv>
 
 void AppendListing(Form& form, const QByteArray& data, int firstRegister, int count) {
-    QString& text = form.RegisterDetailsText;
-    text.reserve(text.size() + static_cast<qsizetype>(count) * 14);
-    // Digits straight into a byte buffer: this runs for every register of every cycle.
-    char line[32];
-    for (int i = 0; i < count; ++i) {
-        char* end = std::to_chars(line, line + 12, firstRegister + i).ptr;
+    // Digits straight into one byte buffer and one append: this runs for every register of
+    // every cycle.
+    constexpr int kLine = 24; // two numbers of at most 11 characters, CR LF
+    char lines[125 * kLine];
+    char* end = lines;
+    for (int i = 0; i < count && i < 125; ++i) {
+        end = std::to_chars(end, end + 11, firstRegister + i).ptr;
         *end++ = ' ';
-        end = std::to_chars(end, end + 12, RegisterWord(data, i)).ptr;
+        end = std::to_chars(end, end + 11, RegisterWord(data, i)).ptr;
         *end++ = '\r';
         *end++ = '\n';
-        text += QLatin1String(line, static_cast<int>(end - line));
     }
+    form.RegisterDetailsText += QLatin1String(lines, static_cast<int>(end - lines));
 }
 
 void writedetails(const Form& form) {

@@ -4,13 +4,17 @@
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/file_failures.h"
+#include "support/file_replacement.h"
 #include "support/file_utils.h"
 #include "support/text_forms.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-QString BatteryFileText(const Form& form, const Clock& clock) {
+namespace {
+
+// The lines as they stand in the file; the last one carries the time of writing.
+template <typename Sink> void BatteryLines(const Form& form, const Clock& clock, Sink&& line) {
     const std::pair<const char*, const QString*> lines[] = {
         {"BatterySize", &form.BatterySize},
         {"PVCharge", &form.PVCharge},
@@ -28,18 +32,66 @@ QString BatteryFileText(const Form& form, const Clock& clock) {
         {"BatteryPercent", &form.BatteryPercent},
         {"CurrentLevelKWh", &form.CurrentLevelKWh},
     };
-    QString text;
     for (const auto& [key, value] : lines) {
-        text += QLatin1String(key) + QStringLiteral(" = ") + *value + CrLf();
+        line(key, *value);
     }
     const QDateTime now = clock.now();
-    text += QStringLiteral("Date = ") + HostDate(now) + QLatin1Char(' ') + HostTime(now) + CrLf();
+    line("Date", HostDate(now) + QLatin1Char(' ') + HostTime(now));
+}
+
+} // namespace
+
+QString BatteryFileText(const Form& form, const Clock& clock) {
+    QString text;
+    BatteryLines(form, clock, [&text](const char* key, const QString& value) {
+        text += QLatin1String(key) + QStringLiteral(" = ") + value + CrLf();
+    });
     return text;
 }
 
+// The same text as UTF-8, made without the whole text in between: every cycle writes it.
+QByteArray BatteryFileBytes(const Form& form, const Clock& clock) {
+    QByteArray bytes;
+    bytes.reserve(512);
+    BatteryLines(form, clock, [&bytes](const char* key, const QString& value) {
+        bytes += key;
+        bytes += " = ";
+        bytes += value.toUtf8();
+        bytes += "\r\n";
+    });
+    return bytes;
+}
+
+namespace {
+
+bool Failed(FileFailure* failure, int number, int step) {
+    failure->number = number;
+    failure->step = step;
+    failure->procedure = QStringLiteral("writebattery");
+    failure->description = ClassicErrorText(number);
+    return false;
+}
+
+} // namespace
+
 bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure, QByteArray* written) {
     const QString name = form.BatteryToday + QStringLiteral(".tmp");
-    const QByteArray bytes = BatteryFileText(form, clock).toUtf8();
+    const QByteArray bytes = BatteryFileBytes(form, clock);
+    // Every cycle: straight through the system calls. Only a file that cannot be opened takes
+    // the slow path, which works out why.
+    switch (WriteScratchFile(name, bytes)) {
+    case ScratchWrite::Done:
+        if (written != nullptr) {
+            *written = bytes;
+        }
+        return true;
+    case ScratchWrite::WriteFailed:
+        return Failed(failure, 61, 30);
+    case ScratchWrite::ShortOnDisk:
+        return Failed(failure, 61, 40);
+    case ScratchWrite::NotOpened:
+        break;
+    }
     QFile file(name);
     int step = 20;
     bool ok = !QFileInfo(name).isDir();
@@ -56,10 +108,7 @@ bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure
         *written = bytes;
     }
     if (!ok) {
-        failure->number = step == 20 ? ClassicFileError(file, name) : 61;
-        failure->step = step;
-        failure->procedure = QStringLiteral("writebattery");
-        failure->description = ClassicErrorText(failure->number);
+        return Failed(failure, step == 20 ? ClassicFileError(file, name) : 61, step);
     }
     return ok;
 }

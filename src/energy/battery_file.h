@@ -10,6 +10,8 @@ struct FileFailure;
 
 // The 16 lines of the battery state file, each ended by CR LF.
 QString BatteryFileText(const Form& form, const Clock& clock);
+// The same as UTF-8, as the file holds it.
+QByteArray BatteryFileBytes(const Form& form, const Clock& clock);
 
 // Writes the battery state file under its name with ".tmp" appended, checked to the last byte on
 // disk; false and why when any of it is missing. written, when given, receives the bytes.

@@ -55,6 +55,10 @@ void HistoryStore::addCycle(const Form& form) {
         cycles_.push_back(row);
         waiting = cycles_.size();
     }
+    // The first row since the last flush wakes the writer's timer; the others need no word.
+    if (waiting == 1 && writer_ != nullptr) {
+        QMetaObject::invokeMethod(writer_, &HistoryWriter::arm);
+    }
     if (waiting == kEarlyFlushRows && writer_ != nullptr) {
         QMetaObject::invokeMethod(writer_, &HistoryWriter::flush);
     }
@@ -65,8 +69,13 @@ void HistoryStore::addDay(const Form& form) {
     // (a catch-up after a suspend); a cycle just past midnight does not count.
     const QDate yesterday = clock_.now().date().addDays(-1);
     const QDate day = lastCycleDate_.isValid() ? std::min(lastCycleDate_, yesterday) : yesterday;
-    QMutexLocker lock(&mutex_);
-    days_.push_back(DayFromForm(form, day));
+    {
+        QMutexLocker lock(&mutex_);
+        days_.push_back(DayFromForm(form, day));
+    }
+    if (writer_ != nullptr) {
+        QMetaObject::invokeMethod(writer_, &HistoryWriter::arm);
+    }
 }
 
 void HistoryStore::flush() {

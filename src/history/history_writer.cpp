@@ -34,7 +34,8 @@ HistoryWriter::HistoryWriter(HistoryStore& store, qint64 keepMs) : store_(store)
 }
 
 void HistoryWriter::start(int flushMs) {
-    flushTimer_.start(flushMs);
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setInterval(flushMs);
     thinTimer_.start(kThinEveryMs);
     for (int attempt = 0; attempt < 2; ++attempt) {
         DbError error;
@@ -45,6 +46,12 @@ void HistoryWriter::start(int flushMs) {
         if (!error.corrupt()) {
             return;
         }
+    }
+}
+
+void HistoryWriter::arm() {
+    if (!flushTimer_.isActive()) {
+        flushTimer_.start();
     }
 }
 
@@ -116,10 +123,11 @@ void HistoryWriter::flush() {
         }
         failed(error);
         if (!error.corrupt()) {
-            return;
+            break;
         }
         // Moved aside: the rows go into the new file at once.
     }
+    arm(); // the rows kept are tried again after the interval, whether or not more come
 }
 
 void HistoryWriter::failed(const DbError& error) {

@@ -14,6 +14,8 @@ public:
     HistoryWriter(HistoryStore& store, qint64 keepMs);
 
     void start(int flushMs);
+    // Rows wait: the transaction goes in once the flush interval has passed. An idle store sleeps.
+    void arm();
     void flush();
     void stop();
 

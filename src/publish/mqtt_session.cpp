@@ -76,7 +76,9 @@ int CallNumber(int rc, int error) {
 MqttSession::MqttSession(BrokerSettings settings, ErrorLog& log, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), log_(log) {
     InitLibrary();
-    miscTimer_.setInterval(1000);
+    // The library's keep-alive work (a ping after 30 s of quiet) needs no finer tick, and an idle
+    // service should wake as seldom as it can.
+    miscTimer_.setInterval(5000);
     answerTimer_.setInterval(10000);
     answerTimer_.setSingleShot(true);
     reconnectTimer_.setSingleShot(true);

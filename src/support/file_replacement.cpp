@@ -40,12 +40,18 @@ int ClassicErrno(int error) {
 }
 
 // The file a chain of symbolic links ends at, whether or not it exists yet; the path itself
-// when it is no link.
-QByteArray FollowLinks(QByteArray path) {
+// when it is no link. *found is that file's own lstat, which is its stat: no second look-up.
+QByteArray FollowLinks(QByteArray path, struct stat* found, bool* exists) {
+    *exists = false;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
-        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            break;
+        if (::lstat(path.constData(), &st) != 0) {
+            return path;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            *found = st;
+            *exists = true;
+            return path;
         }
         char target[PATH_MAX];
         const ssize_t n = ::readlink(path.constData(), target, sizeof target);
@@ -57,6 +63,8 @@ QByteArray FollowLinks(QByteArray path) {
         // A relative target is relative to the link's own folder.
         path = next.startsWith('/') || slash < 0 ? next : path.left(slash + 1) + next;
     }
+    // A chain too long or unreadable: what stat makes of the last name.
+    *exists = ::stat(path.constData(), found) == 0;
     return path;
 }
 
@@ -108,12 +116,12 @@ bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailu
     if (dest.isEmpty()) {
         return FailWith(failure, 52, 70);
     }
-    const QByteArray target = FollowLinks(QFile::encodeName(dest));
-    // One stat every cycle: a folder in dest's place must never be swapped away, and an existing
-    // file that may not be written is refused. A missing folder shows when the side file cannot
-    // be made.
+    // One look at the file every cycle: a folder in dest's place must never be swapped away, and
+    // an existing file that may not be written is refused. A missing folder shows when the side
+    // file cannot be made.
     struct stat st {};
-    const bool exists = ::stat(target.constData(), &st) == 0;
+    bool exists = false;
+    const QByteArray target = FollowLinks(QFile::encodeName(dest), &st, &exists);
     if (exists) {
         if (!S_ISREG(st.st_mode)) {
             return FailWith(failure, 75, 70);
@@ -170,4 +178,22 @@ bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailu
         return WriteInPlace(target, bytes, failure);
     }
     return FailWith(failure, 75, 90);
+}
+
+ScratchWrite WriteScratchFile(const QString& path, const QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return ScratchWrite::NotOpened;
+    }
+    ScratchWrite result = ScratchWrite::Done;
+    struct stat st {};
+    if (!WriteOver(fd, bytes)) {
+        result = ScratchWrite::WriteFailed;
+    } else if (::fstat(fd, &st) != 0 || st.st_size != bytes.size()) {
+        result = ScratchWrite::ShortOnDisk;
+    }
+    if (::close(fd) != 0 && result == ScratchWrite::Done) {
+        result = ScratchWrite::WriteFailed;
+    }
+    return result;
 }

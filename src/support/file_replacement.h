@@ -14,3 +14,9 @@ struct FileFailure;
 // writable file is written over in place, once the disk is known to have room for it. False,
 // with the failing step (70 to 90), when dest is left as it was.
 bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure);
+
+// The scratch file of a cycle written straight through the system calls (no QFile, no path
+// lookups after the open): opened for reading and writing, made when missing, written over
+// from the start, cut to length, and its size on disk checked before it is closed.
+enum class ScratchWrite { NotOpened, WriteFailed, ShortOnDisk, Done };
+ScratchWrite WriteScratchFile(const QString& path, const QByteArray& bytes);

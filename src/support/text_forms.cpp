@@ -1,6 +1,8 @@
 #include "support/text_forms.h"
 
 #include <QLocale>
+
+#include <charconv>
 #include <cmath>
 
 namespace {
@@ -179,6 +181,28 @@ int NumberPrefixLength(const QString& s, int pos) {
     return i - pos;
 }
 
+// A number's text as NumberPrefixLength found it, read the way QLocale::c() reads it but without
+// the locale machinery, which was most of a poll cycle's work once. Anything std::from_chars
+// does not take whole (out of range, too long) is left to QLocale.
+double CNumber(QStringView text, bool* ok) {
+    char digits[64];
+    const qsizetype n = text.size();
+    if (n < static_cast<qsizetype>(sizeof digits)) {
+        for (qsizetype i = 0; i < n; ++i) {
+            digits[i] = static_cast<char>(text[i].unicode()); // ASCII: checked by the caller
+        }
+        // from_chars takes no plus sign.
+        const char* first = n > 0 && digits[0] == '+' ? digits + 1 : digits;
+        double value = 0;
+        const auto [end, error] = std::from_chars(first, digits + n, value);
+        if (error == std::errc() && end == digits + n) {
+            *ok = true;
+            return value;
+        }
+    }
+    return QLocale::c().toDouble(text, ok);
+}
+
 } // namespace
 
 double LeadingNumber(const QString& text) {
@@ -191,7 +215,7 @@ double LeadingNumber(const QString& text) {
         return 0.0;
     }
     bool ok = false;
-    const double v = QLocale::c().toDouble(QStringView(text).mid(pos, len), &ok);
+    const double v = CNumber(QStringView(text).mid(pos, len), &ok);
     return ok ? v : 0.0;
 }
 
@@ -201,7 +225,7 @@ bool ParseNumber(const QString& text, double* value) {
         return false;
     }
     bool ok = false;
-    const double v = QLocale::c().toDouble(t, &ok);
+    const double v = CNumber(t, &ok);
     if (!ok || !std::isfinite(v)) {
         return false;
     }
