@@ -65,11 +65,7 @@ QByteArray BatteryFileBytes(const Form& form, const Clock& clock) {
 namespace {
 
 bool Failed(FileFailure* failure, int number, int step) {
-    failure->number = number;
-    failure->step = step;
-    failure->procedure = QStringLiteral("writebattery");
-    failure->description = ClassicErrorText(number);
-    return false;
+    return RecordFileFailure(failure, number, step, QStringLiteral("writebattery"));
 }
 
 } // namespace

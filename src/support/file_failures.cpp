@@ -25,3 +25,11 @@ void FileFailures::succeeded(const QString& file) {
         notify(file + QStringLiteral(" is written again"));
     }
 }
+
+bool RecordFileFailure(FileFailure* failure, int number, int step, const QString& procedure) {
+    failure->number = number;
+    failure->step = step;
+    failure->procedure = procedure;
+    failure->description = ClassicErrorText(number);
+    return false;
+}

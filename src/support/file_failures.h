@@ -14,6 +14,9 @@ struct FileFailure {
     QString description;
 };
 
+// Fills in a failed step with its classic number and text; false, for a writer to return.
+bool RecordFileFailure(FileFailure* failure, int number, int step, const QString& procedure);
+
 // Reports a file that cannot be written once per run of failures, not once per cycle: the first
 // failure goes to the error log and to notify (the status pane and standard error, since the
 // error log may sit on the same full disk); the next ones stay quiet until the file is written

@@ -15,11 +15,7 @@
 namespace {
 
 bool FailWith(FileFailure* failure, int number, int step) {
-    failure->number = number;
-    failure->step = step;
-    failure->procedure = QStringLiteral("BinaryCopyFile");
-    failure->description = ClassicErrorText(number);
-    return false;
+    return RecordFileFailure(failure, number, step, QStringLiteral("BinaryCopyFile"));
 }
 
 int ClassicErrno(int error) {

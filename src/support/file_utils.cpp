@@ -166,11 +166,7 @@ void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest) {
 namespace {
 
 bool FailWith(FileFailure* failure, int number, int step) {
-    failure->number = number;
-    failure->step = step;
-    failure->procedure = QStringLiteral("BinaryCopyFile");
-    failure->description = ClassicErrorText(number);
-    return false;
+    return RecordFileFailure(failure, number, step, QStringLiteral("BinaryCopyFile"));
 }
 
 } // namespace
