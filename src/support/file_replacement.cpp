@@ -147,7 +147,10 @@ bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailu
         struct stat own {};
         ok = ::fstat(fd, &own) == 0;
         if (ok && (own.st_uid != st.st_uid || own.st_gid != st.st_gid)) {
-            (void)::fchown(fd, st.st_uid, st.st_gid);
+            // Only root may give a file away: for anyone else the owner stays the writer's.
+            if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+                errno = 0;
+            }
         }
         if (ok && (own.st_mode & 07777) != (st.st_mode & 07777)) {
             ok = ::fchmod(fd, st.st_mode & 07777) == 0;
