@@ -286,6 +286,10 @@ void OpenHistoryOnClick(MainWindow& window, Shell& shell, const HistoryStore& st
         if (shown->isNull()) {
             auto* history = new HistoryWindow(store.path(), clock.now().date(), &window);
             history->setAttribute(Qt::WA_DeleteOnClose);
+            // Rows of a slow poll rate wait up to a minute for their commit: drawn all the same.
+            for (const CycleRow& row : store.waitingCycles()) {
+                history->addCycle(row);
+            }
             QObject::connect(&shell, &Shell::pollCycleCompleted, history, [history, &shell, &clock] {
                 history->addCycle(CycleFromForm(shell.form(), clock.now().toMSecsSinceEpoch()));
             });

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+struct sqlite3;
 struct sqlite3_stmt;
 
 // Why a step on the store failed: SQLite's primary result code and its text.
@@ -56,9 +57,15 @@ private:
     bool setUp(bool* created, DbError* error);
     bool exec(const QString& sql, DbError* error);
     QSqlDatabase db() const;
+    // The connection's own handle and a statement prepared on it once, for what runs every batch.
+    sqlite3* handle() const;
+    bool prepared(sqlite3_stmt** statement, const QByteArray& sql, DbError* error);
+    bool step(sqlite3_stmt* statement, DbError* error);
 
     QString name_;
     sqlite3_stmt* insertCycle_ = nullptr;
+    sqlite3_stmt* begin_ = nullptr;
+    sqlite3_stmt* commit_ = nullptr;
 };
 
 // Local midnight at the start of a day, in milliseconds since the epoch.

@@ -13,6 +13,8 @@ const char* const kHistoryFile = "history.sqlite";
 namespace {
 // Beyond this many rows waiting the writer is woken before its timer.
 constexpr size_t kEarlyFlushRows = 5000;
+// A batch worth a commit of its own once the flush interval has passed.
+constexpr size_t kBatchRows = 10;
 } // namespace
 
 HistoryStore::HistoryStore(const Clock& clock, ErrorLog& log, Options options)
@@ -42,7 +44,7 @@ void HistoryStore::start() {
     writer_ = new HistoryWriter(*this, qint64(options_.keepFullDays) * 24 * 3600 * 1000);
     writer_->moveToThread(&thread_);
     thread_.start(QThread::LowPriority);
-    QMetaObject::invokeMethod(writer_, [w = writer_, ms = options_.flushMs] { w->start(ms); });
+    QMetaObject::invokeMethod(writer_, [w = writer_, o = options_] { w->start(o.flushMs, o.longestWaitMs); });
 }
 
 void HistoryStore::addCycle(const Form& form) {
@@ -55,9 +57,13 @@ void HistoryStore::addCycle(const Form& form) {
         cycles_.push_back(row);
         waiting = cycles_.size();
     }
-    // The first row since the last flush wakes the writer's timer; the others need no word.
+    // The first row since the last flush wakes the writer's timer, a full batch asks whether it
+    // is due; the others need no word.
     if (waiting == 1 && writer_ != nullptr) {
         QMetaObject::invokeMethod(writer_, &HistoryWriter::arm);
+    }
+    if (waiting == kBatchRows && writer_ != nullptr) {
+        QMetaObject::invokeMethod(writer_, &HistoryWriter::due);
     }
     if (waiting == kEarlyFlushRows && writer_ != nullptr) {
         QMetaObject::invokeMethod(writer_, &HistoryWriter::flush);
@@ -90,6 +96,16 @@ void HistoryStore::take(std::vector<CycleRow>* cycles, std::vector<DayRow>* days
     days->insert(days->end(), days_.begin(), days_.end());
     cycles_.clear();
     days_.clear();
+}
+
+std::vector<CycleRow> HistoryStore::waitingCycles() const {
+    QMutexLocker lock(&mutex_);
+    return cycles_;
+}
+
+bool HistoryStore::batchWaiting() {
+    QMutexLocker lock(&mutex_);
+    return cycles_.size() >= kBatchRows || !days_.empty();
 }
 
 void HistoryStore::reportFailure(int number, const QString& description) {

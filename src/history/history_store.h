@@ -19,7 +19,8 @@ extern const char* const kHistoryFile;
 
 // The history store: every completed poll cycle and every closed day in history.sqlite. The poll's
 // thread only hands the figures over; a thread of the store's own writes them, gathered into one
-// transaction every flushMs, so neither the disk nor a locked or damaged file can delay a poll.
+// transaction every flushMs (at most a minute apart when cycles come slowly), so neither the disk
+// nor a locked or damaged file can delay a poll.
 // A failure is one error-log entry and one notify line per run of failures.
 class HistoryStore : public QObject {
     Q_OBJECT
@@ -30,6 +31,9 @@ public:
         QString summaryLog;
         QString socLog;
         int flushMs = 2000;
+        // Fewer rows than a batch wait at most this long: a commit costs as much for one row as
+        // for a hundred, and at a slow poll rate it would be most of an idle cycle's CPU.
+        int longestWaitMs = 60000;
         int keepFullDays = 90;
     };
 
@@ -47,6 +51,8 @@ public:
     void flush();
 
     const QString& path() const { return options_.path; }
+    // The cycles handed over and not yet written, for a window opened meanwhile.
+    std::vector<CycleRow> waitingCycles() const;
     // The day of the newest cycle handed over, for the window.
     QDate lastCycleDate() const { return lastCycleDate_; }
 
@@ -59,13 +65,15 @@ Q_SIGNALS:
 private:
     friend class HistoryWriter;
     void take(std::vector<CycleRow>* cycles, std::vector<DayRow>* days);
+    // Enough rows wait to be worth a commit, or a day does.
+    bool batchWaiting();
     void reportFailure(int number, const QString& description);
     void reportSuccess();
 
     const Clock& clock_;
     Options options_;
     FileFailures failures_;
-    QMutex mutex_;
+    mutable QMutex mutex_;
     std::vector<CycleRow> cycles_;
     std::vector<DayRow> days_;
     QDate lastCycleDate_;

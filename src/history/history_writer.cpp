@@ -29,13 +29,14 @@ int ClassicNumber(const DbError& error) {
 } // namespace
 
 HistoryWriter::HistoryWriter(HistoryStore& store, qint64 keepMs) : store_(store), keepMs_(keepMs) {
-    connect(&flushTimer_, &QTimer::timeout, this, &HistoryWriter::flush);
+    connect(&flushTimer_, &QTimer::timeout, this, &HistoryWriter::due);
     connect(&thinTimer_, &QTimer::timeout, this, &HistoryWriter::thinOld);
 }
 
-void HistoryWriter::start(int flushMs) {
+void HistoryWriter::start(int flushMs, int longestWaitMs) {
+    flushMs_ = flushMs;
+    longestWaitMs_ = longestWaitMs;
     flushTimer_.setSingleShot(true);
-    flushTimer_.setInterval(flushMs);
     thinTimer_.start(kThinEveryMs);
     for (int attempt = 0; attempt < 2; ++attempt) {
         DbError error;
@@ -51,8 +52,23 @@ void HistoryWriter::start(int flushMs) {
 
 void HistoryWriter::arm() {
     if (!flushTimer_.isActive()) {
-        flushTimer_.start();
+        waiting_.start();
+        flushTimer_.start(flushMs_);
     }
+}
+
+void HistoryWriter::due() {
+    // Rows coming slowly are gathered (all of them are written at the end of the program); fast
+    // polling commits every flush interval.
+    const qint64 waited = waiting_.isValid() ? waiting_.elapsed() : longestWaitMs_;
+    if (waited < flushMs_ && flushTimer_.isActive()) {
+        return; // the timer comes
+    }
+    if (!store_.batchWaiting() && cycles_.empty() && waited < longestWaitMs_) {
+        flushTimer_.start(static_cast<int>(longestWaitMs_ - waited));
+        return;
+    }
+    flush();
 }
 
 void HistoryWriter::stop() {
@@ -111,6 +127,8 @@ void HistoryWriter::flush() {
             db_.insertDays(days_, &error) && db_.commit(&error)) {
             cycles_.clear();
             days_.clear();
+            flushTimer_.stop();
+            waiting_.invalidate();
             if (failing_) {
                 failing_ = false;
                 QMetaObject::invokeMethod(&store_, [s = &store_] { s->reportSuccess(); });

@@ -2,6 +2,7 @@
 
 #include "history/history_db.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -13,9 +14,13 @@ class HistoryWriter : public QObject {
 public:
     HistoryWriter(HistoryStore& store, qint64 keepMs);
 
-    void start(int flushMs);
-    // Rows wait: the transaction goes in once the flush interval has passed. An idle store sleeps.
+    void start(int flushMs, int longestWaitMs);
+    // Rows wait: they go in as one transaction once the flush interval has passed and a batch is
+    // waiting, or once the first has waited a minute. An idle store sleeps.
     void arm();
+    // The timer, or the poll's thread seeing a batch fill: writes when the batch is due.
+    void due();
+    // Writes whatever waits, now.
     void flush();
     void stop();
 
@@ -31,6 +36,9 @@ private:
     // Children, so they move to the writer's thread with it.
     QTimer flushTimer_{this};
     QTimer thinTimer_{this};
+    int flushMs_ = 2000;
+    int longestWaitMs_ = 60000;
+    QElapsedTimer waiting_; // since the first row of the batch
     bool failing_ = false;
     bool imported_ = false;
     std::vector<CycleRow> cycles_;

@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -273,4 +274,48 @@ TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
     store.flush();
     EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 3);
     EXPECT_EQ(ErrorLogEntries(), 1);
+}
+
+TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) {
+    Form form;
+    form.BatteryPercent = QStringLiteral("70");
+    ErrorLog log(clock, prompter);
+    HistoryStore::Options options;
+    options.flushMs = 20;
+    options.longestWaitMs = 700;
+    HistoryStore store(clock, log, options);
+    store.start();
+    store.flush();
+    const auto stored = [] { return Export(ExportKind::Cycles).size() - 1; };
+
+    // Fewer than a batch: past the flush interval they still wait, and a window opened meanwhile
+    // is given them; then they go in together.
+    for (int i = 0; i < 3; ++i) {
+        store.addCycle(form);
+        clock.advance(10000);
+    }
+    EXPECT_FALSE(WaitUntil([&] { return stored() > 0; }, 300));
+    EXPECT_EQ(store.waitingCycles().size(), 3u);
+    ASSERT_TRUE(WaitUntil([&] { return stored() == 3; }, 3000));
+
+    // A full batch goes as soon as the flush interval is up.
+    for (int i = 0; i < 10; ++i) {
+        store.addCycle(form);
+        clock.advance(1000);
+    }
+    QElapsedTimer batch;
+    batch.start();
+    ASSERT_TRUE(WaitUntil([&] { return stored() == 13; }, 3000));
+    EXPECT_LT(batch.elapsed(), 500);
+}
+
+TEST_F(HistoryTest, RowsStillGatheredAtTheEndAreWritten) {
+    Form form;
+    ErrorLog log(clock, prompter);
+    {
+        HistoryStore store(clock, log, {});
+        store.start();
+        store.addCycle(form);
+    }
+    EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 1);
 }
