@@ -13,6 +13,9 @@
 namespace {
 
 const QByteArray kHomeAssistantStatus = "homeassistant/status";
+// Polling faster than this sends the newest state once in each such interval: Home Assistant
+// records every state it gets, and a message per millisecond costs more than the poll itself.
+constexpr int kStateEveryMs = 1000;
 
 } // namespace
 
@@ -23,6 +26,11 @@ MqttPublisher::MqttPublisher(const BrokerSettings& settings, const Clock& clock,
       control_(settings.control) {
     staleTimer_.setSingleShot(true);
     connect(&staleTimer_, &QTimer::timeout, this, [this] { SetLive(false); });
+    stateTimer_.setSingleShot(true);
+    connect(&stateTimer_, &QTimer::timeout, this, [this] {
+        NewState(heldForm_, heldTime_);
+        Flush();
+    });
     connect(&session_, &MqttSession::sessionStarted, this, &MqttPublisher::SessionStarted);
     connect(&session_, &MqttSession::messageReceived, this, &MqttPublisher::Received);
     connect(&session_, &MqttSession::ready, this, &MqttPublisher::Flush);
@@ -35,22 +43,42 @@ MqttPublisher::~MqttPublisher() {
 }
 
 void MqttPublisher::cycleCompleted(const Form& form) {
-    newestState_ = StateJson(form, clock_.now(), deviceCountsKwh_);
-    stateSent_ = false;
     correctionArmed_ = true;
     const int periodMs = pollPeriodMs ? pollPeriodMs() : 60000;
     staleTimer_.start(3 * periodMs);
-    const int expireAfterSeconds = static_cast<int>(std::ceil(3 * periodMs / 1000.0));
+    // Expiry counts the states sent, which come at most once a second.
+    const int expireAfterSeconds =
+        static_cast<int>(std::ceil(3 * std::max(periodMs, kStateEveryMs) / 1000.0));
     if (DeviceTexts(form) != device_ || prefix_.isEmpty() || expireAfterSeconds != expireAfterSeconds_ ||
         (control_ && form.BatteryPower != ratedPower_)) {
         NewIdentity(form, expireAfterSeconds);
     }
+    const bool wasLive = live_;
     if (!live_) {
         live_ = true;
         availabilitySent_ = false;
     }
     session_.open();
+    if (stateTimer_.isActive() || (periodMs < kStateEveryMs && wasLive && sinceState_.isValid() &&
+                                   sinceState_.elapsed() < kStateEveryMs)) {
+        // Polling fast, too soon after the last state: this cycle's figures go when the interval
+        // is up, unless a newer cycle's replace them first.
+        heldForm_ = form;
+        heldTime_ = clock_.now();
+        if (!stateTimer_.isActive()) {
+            stateTimer_.start(static_cast<int>(kStateEveryMs - sinceState_.elapsed()));
+        }
+        Flush();
+        return;
+    }
+    NewState(form, clock_.now());
     Flush();
+}
+
+void MqttPublisher::NewState(const Form& form, const QDateTime& pollTime) {
+    newestState_ = StateJson(form, pollTime, deviceCountsKwh_);
+    stateSent_ = false;
+    sinceState_.start();
 }
 
 void MqttPublisher::NewIdentity(const Form& form, int expireAfterSeconds) {
@@ -101,6 +129,11 @@ void MqttPublisher::keep(const QByteArray& leaf, const QByteArray& payload) {
 
 void MqttPublisher::linkLost() {
     staleTimer_.stop();
+    if (stateTimer_.isActive()) {
+        // The last complete cycle's figures are still the newest there are.
+        stateTimer_.stop();
+        NewState(heldForm_, heldTime_);
+    }
     SetLive(false);
 }
 

@@ -4,13 +4,16 @@
 #include "publish/discovery.h"
 #include "publish/mqtt_session.h"
 
+#include "model/form.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <functional>
 
 class Clock;
 class ErrorLog;
-struct Form;
 
 // What the installation looks like on the broker: the newest state, Home Assistant's discovery
 // configs, the availability and the error-log count. It connects once the first poll has named
@@ -60,6 +63,7 @@ private:
     void Received(const QByteArray& topic, const QByteArray& payload, bool retained);
     void SetLive(bool live);
     void Flush();
+    void NewState(const Form& form, const QDateTime& pollTime);
     QByteArray Topic(const char* leaf) const { return prefix_.toUtf8() + leaf; }
 
     MqttSession session_;
@@ -79,6 +83,11 @@ private:
     QList<QByteArray> clear_;
     QByteArray newestState_;
     bool stateSent_ = true;
+    // Polling faster than once a second: the newest cycle waiting for its turn.
+    QElapsedTimer sinceState_;
+    QTimer stateTimer_;
+    Form heldForm_;
+    QDateTime heldTime_;
     bool discoverySent_ = false;
     bool availabilitySent_ = false;
     bool live_ = false;

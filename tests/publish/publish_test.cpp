@@ -1,5 +1,7 @@
 #include "broker_fixture.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <ctime>
 
@@ -64,6 +66,29 @@ TEST_F(PublishTest, StateAndDiscoveryReachASubscriberAndComeBackAfterTheBrokerRe
     // The installation goes away: its figures are no longer live.
     server.close();
     ASSERT_TRUE(WaitUntil([&] { return subscriber->on(prefix + "/availability").value(1) == "offline"; }));
+}
+
+TEST_F(PublishTest, FastPollingSendsTheNewestStateOnceASecond) {
+    Broker broker("allow_anonymous true\n");
+    PollAndPublish(broker);
+    auto subscriber = std::make_unique<Subscriber>(broker.port());
+    ASSERT_TRUE(WaitUntil([&] { return !subscriber->on(prefix + "/state").isEmpty(); }));
+
+    publisher->pollPeriodMs = [] { return 20; };
+    QElapsedTimer polling;
+    polling.start();
+    int soc = 0;
+    for (int n = 0; polling.elapsed() < 1500; ++n) {
+        soc = 60 + n % 40;
+        server.registers[60095] = soc;
+        ASSERT_TRUE(Cycle());
+    }
+    // The last cycle's figures arrive, though it came within the second.
+    ASSERT_TRUE(WaitUntil([&] { return subscriber->last(prefix + "/state").value("soc").toInt() == soc; }));
+    EXPECT_LE(subscriber->on(prefix + "/state").size(), 2 + polling.elapsed() / 1000 + 1);
+    // Expiry counts the seconds between states, not the 20 ms between polls.
+    EXPECT_EQ(subscriber->last("homeassistant/sensor/TX2026SN0042/soc/config").value("expire_after").toInt(),
+              3);
 }
 
 TEST_F(PublishTest, AWrongPasswordIsLoggedOnceAndPollingGoesOn) {
