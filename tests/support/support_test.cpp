@@ -14,7 +14,10 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString kLog = QStringLiteral("ModbusClient errors.log");
@@ -190,6 +193,74 @@ TEST_F(SupportTest, DeferredReplacementSwapsWholeFilesAndRefusesAFolder) {
     EXPECT_EQ(failure.step, 70);
     EXPECT_FALSE(ReplaceFileDeferred(QStringLiteral("missing/state.txt"), "x", &failure));
     EXPECT_EQ(failure.number, 76);
+}
+
+// Kept open between calls, a scratch file is written through only while its name still leads to
+// it: deleted, replaced or made a link, the file by that name gets the bytes.
+TEST_F(SupportTest, ScratchFileFollowsItsNameAcrossCalls) {
+    const QString tmp = QStringLiteral("state.tmp");
+    ASSERT_EQ(WriteScratchFile(tmp, "first, longer\r\n"), ScratchWrite::Done);
+    ASSERT_EQ(WriteScratchFile(tmp, "second\r\n"), ScratchWrite::Done);
+    EXPECT_EQ(ReadAll(tmp), "second\r\n");
+    QFile::remove(tmp);
+    ASSERT_EQ(WriteScratchFile(tmp, "third\r\n"), ScratchWrite::Done);
+    ASSERT_EQ(::rename("state.tmp", "old.tmp"), 0);
+    WriteAll(tmp, "another file");
+    ASSERT_EQ(WriteScratchFile(tmp, "fourth\r\n"), ScratchWrite::Done);
+    EXPECT_EQ(ReadAll(tmp), "fourth\r\n");
+    EXPECT_EQ(ReadAll(QStringLiteral("old.tmp")), "third\r\n");
+    WriteAll(QStringLiteral("linked.txt"), "a longer earlier content");
+    QFile::remove(tmp);
+    ASSERT_TRUE(QFile::link(QStringLiteral("linked.txt"), tmp));
+    ASSERT_EQ(WriteScratchFile(tmp, "fifth\r\n"), ScratchWrite::Done);
+    EXPECT_EQ(ReadAll(QStringLiteral("linked.txt")), "fifth\r\n");
+}
+
+// Swaps through kept descriptors go ahead only while both names still lead to the files of the
+// last swap: whatever was done to them in between, the bytes land in the named file, with its
+// mode, and nothing stale is swapped in.
+TEST_F(SupportTest, DeferredReplacementFollowsItsNamesAcrossCalls) {
+    const QString state = QStringLiteral("state.txt");
+    int cycle = 0;
+    const auto replace = [&] {
+        const QByteArray bytes = "cycle " + QByteArray::number(++cycle) + "\r\n";
+        FileFailure failure;
+        EXPECT_TRUE(ReplaceFileDeferred(state, bytes, &failure)) << cycle;
+        EXPECT_EQ(ReadAll(state), bytes);
+        return bytes;
+    };
+    for (int i = 0; i < 3; ++i) {
+        replace();
+    }
+    WriteAll(QStringLiteral("intruder"), "stale");
+    ASSERT_EQ(::rename("intruder", "state.txt.new"), 0); // the side file replaced
+    replace();
+    ASSERT_EQ(::chmod("state.txt", 0600), 0);
+    for (int i = 0; i < 2; ++i) {
+        replace();
+        struct stat st {};
+        EXPECT_TRUE(::stat("state.txt", &st) == 0 && (st.st_mode & 0777) == 0600);
+    }
+    ASSERT_EQ(::link("state.txt", "other name.txt"), 0); // written in place
+    EXPECT_EQ(ReadAll(QStringLiteral("other name.txt")), replace());
+    QFile::remove(QStringLiteral("other name.txt"));
+    replace();
+    ASSERT_EQ(::rename("state.txt", "kept.txt"), 0); // replaced by another file
+    WriteAll(state, "another file");
+    const QByteArray kept = ReadAll(QStringLiteral("kept.txt"));
+    replace();
+    replace();
+    EXPECT_EQ(ReadAll(QStringLiteral("kept.txt")), kept);
+    QFile::remove(state);
+    replace();
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("elsewhere")));
+    WriteAll(QStringLiteral("elsewhere/real.txt"), "earlier");
+    QFile::remove(state);
+    ASSERT_TRUE(QFile::link(QStringLiteral("elsewhere/real.txt"), state));
+    const QByteArray previous = replace();
+    EXPECT_EQ(ReadAll(QStringLiteral("elsewhere/real.txt")), replace());
+    EXPECT_EQ(ReadAll(QStringLiteral("elsewhere/real.txt.new")), previous);
+    EXPECT_TRUE(QFileInfo(state).isSymLink());
 }
 
 TEST(TextForms, PinnedTimeZoneKeepsLocalTimeAndTextsFollowTheLocale) {
