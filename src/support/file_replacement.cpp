@@ -224,14 +224,13 @@ bool SwapHeld(const QByteArray& name, const QByteArray& bytes) {
     struct stat st {};
     struct stat sideNow {};
     bool exists = false;
-    const bool swapped =
+    const bool ready =
         FollowLinks(name, &st, &exists) == held->target && exists && target.same(st) && st.st_nlink == 1 &&
         ::faccessat(AT_FDCWD, held->target.constData(), W_OK, AT_EACCESS) == 0 &&
         ::lstat(held->side.constData(), &sideNow) == 0 && side.unchanged(sideNow) && sideNow.st_nlink == 1 &&
-        WriteOver(side.fd, bytes, sideNow.st_size) && TakeModeAndOwner(side.fd, sideNow, st) &&
-        ::renameat2(AT_FDCWD, held->side.constData(), AT_FDCWD, held->target.constData(), RENAME_EXCHANGE) ==
-            0;
-    if (!swapped) {
+        WriteOver(side.fd, bytes, sideNow.st_size) && TakeModeAndOwner(side.fd, sideNow, st);
+    if (!ready || ::renameat2(AT_FDCWD, held->side.constData(), AT_FDCWD, held->target.constData(),
+                              RENAME_EXCHANGE) != 0) {
         heldSwaps.drop(held);
         return false;
     }
