@@ -130,7 +130,8 @@ struct HeldFile {
     struct stat st {};
 
     bool same(const struct stat& now) const { return now.st_dev == st.st_dev && now.st_ino == st.st_ino; }
-    // Nor made a link, nor chmod'ed or given away: what the full path's open would have tried.
+    // Nor chmod'ed nor given away (nor, looked at with lstat, made a link): what the full
+    // path's open would have been refused or led elsewhere by.
     bool unchanged(const struct stat& now) const {
         return same(now) && now.st_mode == st.st_mode && now.st_uid == st.st_uid && now.st_gid == st.st_gid;
     }
