@@ -14,7 +14,10 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString kLog = QStringLiteral("ModbusClient errors.log");
@@ -190,6 +193,60 @@ TEST_F(SupportTest, DeferredReplacementSwapsWholeFilesAndRefusesAFolder) {
     EXPECT_EQ(failure.step, 70);
     EXPECT_FALSE(ReplaceFileDeferred(QStringLiteral("missing/state.txt"), "x", &failure));
     EXPECT_EQ(failure.number, 76);
+}
+
+// Files kept open between calls are written through only while their names still lead to them:
+// whatever was done to them in between, the bytes land in the file by that name, with its mode,
+// and nothing stale is swapped in.
+TEST_F(SupportTest, RewrittenFilesFollowTheirNamesAcrossCalls) {
+    const QString tmp = QStringLiteral("state.tmp");
+    ASSERT_EQ(WriteScratchFile(tmp, "first\r\n"), ScratchWrite::Done);
+    QFile::remove(tmp);
+    ASSERT_EQ(WriteScratchFile(tmp, "second\r\n"), ScratchWrite::Done);
+    ASSERT_EQ(std::rename("state.tmp", "old.tmp"), 0);
+    WriteAll(tmp, "another file");
+    ASSERT_EQ(WriteScratchFile(tmp, "third\r\n"), ScratchWrite::Done);
+    EXPECT_EQ(ReadAll(QStringLiteral("old.tmp")), "second\r\n");
+    WriteAll(QStringLiteral("linked.txt"), "earlier");
+    QFile::remove(tmp);
+    ASSERT_TRUE(QFile::link(QStringLiteral("linked.txt"), tmp));
+    ASSERT_EQ(WriteScratchFile(tmp, "fourth, longer\r\n"), ScratchWrite::Done);
+    ASSERT_EQ(WriteScratchFile(tmp, "fifth\r\n"), ScratchWrite::Done);
+    EXPECT_EQ(ReadAll(QStringLiteral("linked.txt")), "fifth\r\n");
+
+    const QString state = QStringLiteral("state.txt");
+    int cycle = 0;
+    const auto replace = [&](int times) {
+        for (int i = 0; i < times; ++i) { // each file longer and shorter by turns
+            const QByteArray bytes = "cycle " + QByteArray::number(++cycle) + QByteArray(cycle % 3, '.');
+            FileFailure failure;
+            EXPECT_TRUE(ReplaceFileDeferred(state, bytes, &failure) && ReadAll(state) == bytes) << cycle;
+        }
+    };
+    replace(4);
+    WriteAll(QStringLiteral("intruder"), "stale");
+    ASSERT_EQ(std::rename("intruder", "state.txt.new"), 0);
+    replace(2);
+    ASSERT_EQ(::chmod("state.txt", 0600), 0);
+    replace(1);
+    struct stat st {};
+    EXPECT_TRUE(::stat("state.txt", &st) == 0 && (st.st_mode & 0777) == 0600);
+    ASSERT_EQ(::link("state.txt", "other name.txt"), 0); // written in place
+    replace(1);
+    EXPECT_EQ(ReadAll(QStringLiteral("other name.txt")), ReadAll(state));
+    QFile::remove(QStringLiteral("other name.txt"));
+    replace(2);
+    ASSERT_EQ(std::rename("state.txt", "kept.txt"), 0);
+    WriteAll(state, "another file");
+    replace(3);
+    QFile::remove(state);
+    replace(2);
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("elsewhere")));
+    WriteAll(QStringLiteral("elsewhere/real.txt"), "earlier");
+    QFile::remove(state);
+    ASSERT_TRUE(QFile::link(QStringLiteral("elsewhere/real.txt"), state));
+    replace(3);
+    EXPECT_TRUE(QFileInfo(state).isSymLink() && QFile::exists(QStringLiteral("elsewhere/real.txt.new")));
 }
 
 TEST(TextForms, PinnedTimeZoneKeepsLocalTimeAndTextsFollowTheLocale) {
