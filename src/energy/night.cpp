@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 const char* const kNightFile = "BatteryNight.txt";
 const char* const kDailySummaryFile = "battery daily summary.log";
@@ -26,10 +25,21 @@ bool ReadLines(const QString& path, QStringList* lines) {
     if (file.error() != QFileDevice::NoError) {
         return false;
     }
-    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
-    QStringList result = QString::fromUtf8(bytes).split(lineEnd);
-    if (!result.isEmpty() && result.last().isEmpty()) {
-        result.removeLast(); // the end of the last line, not a line of its own
+    // CR LF, CR or LF: split by hand, as the regular expression library alone is half a megabyte
+    // of resident memory.
+    QStringList result;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' || bytes[i] == '\n') {
+            result.append(QString::fromUtf8(bytes.mid(start, i - start)));
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+                ++i;
+            }
+            start = i + 1;
+        }
+    }
+    if (start < bytes.size()) {
+        result.append(QString::fromUtf8(bytes.mid(start)));
     }
     *lines = result;
     return true;

@@ -1,5 +1,6 @@
 #include "publish/mqtt_session.h"
 
+#include "publish/mosquitto_loader.h"
 #include "support/error_log.h"
 
 #include <QHostAddress>
@@ -215,7 +216,9 @@ void MqttSession::StartClient(const QString& host) {
     ++attempts_;
     mosq_ = mosquitto_new(nullptr, true, this);
     if (mosq_ == nullptr) {
-        GiveUp(7, 10, QStringLiteral("out of memory"));
+        GiveUp(7, 10,
+               MosquittoLibraryLoaded() ? QStringLiteral("out of memory")
+                                        : QString::fromUtf8(mosquitto_strerror(MOSQ_ERR_NOT_SUPPORTED)));
         return;
     }
     mosquitto_connect_callback_set(mosq_, &MqttSession::OnConnack);

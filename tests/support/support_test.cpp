@@ -218,7 +218,8 @@ TEST_F(SupportTest, RewrittenFilesFollowTheirNamesAcrossCalls) {
     int cycle = 0;
     const auto replace = [&](int times) {
         for (int i = 0; i < times; ++i) { // each file longer and shorter by turns
-            const QByteArray bytes = "cycle " + QByteArray::number(++cycle) + QByteArray(cycle % 3, '.');
+            ++cycle;
+            const QByteArray bytes = "cycle " + QByteArray::number(cycle) + QByteArray(cycle % 3, '.');
             FileFailure failure;
             EXPECT_TRUE(ReplaceFileDeferred(state, bytes, &failure) && ReadAll(state) == bytes) << cycle;
         }
