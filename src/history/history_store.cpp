@@ -59,8 +59,11 @@ void HistoryStore::addCycle(const Form& form) {
     }
     // The first row since the last flush wakes the writer's timer, a full batch asks whether it
     // is due; the others need no word.
+    // Cycles further apart than a batch fills in the flush interval wait the longest at once.
+    const bool slow =
+        !sinceCycle_.isValid() || sinceCycle_.restart() > options_.flushMs / static_cast<qint64>(kBatchRows);
     if (waiting == 1 && writer_ != nullptr) {
-        QMetaObject::invokeMethod(writer_, &HistoryWriter::arm);
+        QMetaObject::invokeMethod(writer_, [w = writer_, slow] { w->arm(slow); });
     }
     if (waiting == kBatchRows && writer_ != nullptr) {
         QMetaObject::invokeMethod(writer_, &HistoryWriter::due);
@@ -80,7 +83,7 @@ void HistoryStore::addDay(const Form& form) {
         days_.push_back(DayFromForm(form, day));
     }
     if (writer_ != nullptr) {
-        QMetaObject::invokeMethod(writer_, &HistoryWriter::arm);
+        QMetaObject::invokeMethod(writer_, [w = writer_] { w->arm(false); });
     }
 }
 

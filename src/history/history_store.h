@@ -4,6 +4,7 @@
 #include "support/file_failures.h"
 
 #include <QDate>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QThread>
@@ -74,6 +75,7 @@ private:
     Options options_;
     FileFailures failures_;
     mutable QMutex mutex_;
+    QElapsedTimer sinceCycle_;
     std::vector<CycleRow> cycles_;
     std::vector<DayRow> days_;
     QDate lastCycleDate_;

@@ -50,10 +50,10 @@ void HistoryWriter::start(int flushMs, int longestWaitMs) {
     }
 }
 
-void HistoryWriter::arm() {
+void HistoryWriter::arm(bool slow) {
     if (!flushTimer_.isActive()) {
         waiting_.start();
-        flushTimer_.start(flushMs_);
+        flushTimer_.start(slow ? longestWaitMs_ : flushMs_);
     }
 }
 
@@ -61,14 +61,14 @@ void HistoryWriter::due() {
     // Rows coming slowly are gathered (all of them are written at the end of the program); fast
     // polling commits every flush interval.
     const qint64 waited = waiting_.isValid() ? waiting_.elapsed() : longestWaitMs_;
-    if (waited < flushMs_ && flushTimer_.isActive()) {
-        return; // the timer comes
-    }
-    if (!store_.batchWaiting() && cycles_.empty() && waited < longestWaitMs_) {
+    const bool batch = store_.batchWaiting() || !cycles_.empty();
+    if (!batch && waited < longestWaitMs_) {
         flushTimer_.start(static_cast<int>(longestWaitMs_ - waited));
-        return;
+    } else if (waited < flushMs_) {
+        flushTimer_.start(static_cast<int>(flushMs_ - waited));
+    } else {
+        flush();
     }
-    flush();
 }
 
 void HistoryWriter::stop() {
@@ -145,7 +145,7 @@ void HistoryWriter::flush() {
         }
         // Moved aside: the rows go into the new file at once.
     }
-    arm(); // the rows kept are tried again after the interval, whether or not more come
+    arm(false); // the rows kept are tried again after the interval, whether or not more come
 }
 
 void HistoryWriter::failed(const DbError& error) {

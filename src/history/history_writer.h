@@ -16,8 +16,9 @@ public:
 
     void start(int flushMs, int longestWaitMs);
     // Rows wait: they go in as one transaction once the flush interval has passed and a batch is
-    // waiting, or once the first has waited a minute. An idle store sleeps.
-    void arm();
+    // waiting, or once the first has waited a minute; rows known to come slowly are not looked at
+    // before. An idle store sleeps.
+    void arm(bool slow);
     // The timer, or the poll's thread seeing a batch fill: writes when the batch is due.
     void due();
     // Writes whatever waits, now.

@@ -69,10 +69,12 @@ void MqttPublisher::cycleCompleted(const Form& form) {
             stateTimer_.start(static_cast<int>(kStateEveryMs - sinceState_.elapsed()));
         }
         Flush();
+        session_.keepAlive();
         return;
     }
     NewState(form, clock_.now());
     Flush();
+    session_.keepAlive();
 }
 
 void MqttPublisher::NewState(const Form& form, const QDateTime& pollTime) {

@@ -78,8 +78,9 @@ MqttSession::MqttSession(BrokerSettings settings, ErrorLog& log, QObject* parent
     : QObject(parent), settings_(std::move(settings)), log_(log) {
     InitLibrary();
     // The library's keep-alive work (a ping after 30 s of quiet) needs no finer tick, and an idle
-    // service should wake as seldom as it can: the ping goes within 40 s, inside the broker's 45.
-    miscTimer_.setInterval(10000);
+    // service should wake as seldom as it can: the ping goes within 41 s, inside the broker's 45.
+    // Poll cycles do the work as they come (keepAlive), so polling at up to 11 s never wakes it.
+    miscTimer_.setInterval(11000);
     answerTimer_.setInterval(10000);
     answerTimer_.setSingleShot(true);
     reconnectTimer_.setSingleShot(true);
@@ -147,6 +148,15 @@ void MqttSession::close() {
     }
     Teardown();
     reconnectTimer_.stop();
+}
+
+void MqttSession::keepAlive() {
+    if (mosq_ == nullptr || (sinceMisc_.isValid() && sinceMisc_.elapsed() < 1000)) {
+        return;
+    }
+    sinceMisc_.start();
+    miscTimer_.start();
+    AfterLoop(mosquitto_loop_misc(mosq_));
 }
 
 bool MqttSession::busy() const {

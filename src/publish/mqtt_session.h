@@ -3,6 +3,7 @@
 #include "publish/broker_settings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSocketNotifier>
@@ -43,6 +44,8 @@ public:
     bool publish(const QByteArray& topic, const QByteArray& payload, bool retain);
     // Output still waits for the socket: the layer above holds back what it can replace.
     bool busy() const;
+    // The library's keep-alive work, done in a wake-up the program has anyway.
+    void keepAlive();
 
     // A status line: a broker failure (once per run of failures) or a connection made.
     std::function<void(const QString&)> notify;
@@ -93,6 +96,7 @@ private:
     std::unique_ptr<QSocketNotifier> readNotifier_;
     std::unique_ptr<QSocketNotifier> writeNotifier_;
     QTimer miscTimer_;
+    QElapsedTimer sinceMisc_;
     QTimer answerTimer_;
     QTimer reconnectTimer_;
     int firstDelayMs_ = 1000;
