@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QtGlobal>
 
+#include <atomic>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -34,6 +35,7 @@ ZoneStamp StampOfZoneFile() {
 
 bool zonePinned = false;
 ZoneStamp zoneStamp;
+std::atomic<int> zoneGeneration{0}; // a new zone file read: times worked out before are stale
 QElapsedTimer sinceZoneCheck;
 
 void FollowZoneFile() {
@@ -51,6 +53,7 @@ void FollowZoneFile() {
     ::tzset();
     qputenv("TZ", QByteArray(":") + kZoneFile);
     ::tzset();
+    ++zoneGeneration;
 }
 
 } // namespace
@@ -68,5 +71,17 @@ void PinLocalTimeZone() {
 
 QDateTime SystemClock::now() const {
     FollowZoneFile();
-    return QDateTime::currentDateTime();
+    // A cycle asks the time about ten times within the same millisecond, and each local-time
+    // conversion costs more than the rest of a status line: one per millisecond and thread.
+    thread_local qint64 lastMs = -1;
+    thread_local int lastZone = -1;
+    thread_local QDateTime last;
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const int zone = zoneGeneration.load(std::memory_order_relaxed);
+    if (ms != lastMs || zone != lastZone) {
+        last = QDateTime::fromMSecsSinceEpoch(ms);
+        lastMs = ms;
+        lastZone = zone;
+    }
+    return last;
 }

@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -111,7 +112,17 @@ QString DecimalText(double v) {
     if (std::fabs(v) < 1e15 && std::trunc(v) == v) {
         return QString::number(static_cast<qint64>(v));
     }
-    return QString::asprintf("%.15G", v);
+    // What printf's "%.15G" gives, made by to_chars: asprintf was a fifth of a cycle's
+    // instructions where the counters are that large.
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 15);
+    if (error != std::errc()) {
+        return QString::asprintf("%.15G", v);
+    }
+    for (char* c = text; c != end; ++c) {
+        *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c))); // E, INF, NAN
+    }
+    return QString::fromLatin1(text, static_cast<int>(end - text));
 }
 
 QString IntText(qint64 v) {
