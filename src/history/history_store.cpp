@@ -57,11 +57,11 @@ void HistoryStore::addCycle(const Form& form) {
         cycles_.push_back(row);
         waiting = cycles_.size();
     }
-    // The first row since the last flush wakes the writer's timer, a full batch asks whether it
-    // is due; the others need no word.
     // Cycles further apart than a batch fills in the flush interval wait the longest at once.
     const bool slow =
         !sinceCycle_.isValid() || sinceCycle_.restart() > options_.flushMs / static_cast<qint64>(kBatchRows);
+    // The first row since the last flush wakes the writer's timer, a full batch asks whether it
+    // is due; the others need no word.
     if (waiting == 1 && writer_ != nullptr) {
         QMetaObject::invokeMethod(writer_, [w = writer_, slow] { w->arm(slow); });
     }
