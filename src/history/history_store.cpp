@@ -14,7 +14,7 @@ namespace {
 // Beyond this many rows waiting the writer is woken before its timer.
 constexpr size_t kEarlyFlushRows = 5000;
 // A batch worth a commit of its own once the flush interval has passed.
-constexpr size_t kBatchRows = 10;
+constexpr size_t kBatchRows = 30;
 } // namespace
 
 HistoryStore::HistoryStore(const Clock& clock, ErrorLog& log, Options options)

@@ -20,7 +20,7 @@ extern const char* const kHistoryFile;
 
 // The history store: every completed poll cycle and every closed day in history.sqlite. The poll's
 // thread only hands the figures over; a thread of the store's own writes them, gathered into one
-// transaction every flushMs (at most a minute apart when cycles come slowly), so neither the disk
+// transaction every flushMs (at most three minutes apart when cycles come slowly), so neither the disk
 // nor a locked or damaged file can delay a poll.
 // A failure is one error-log entry and one notify line per run of failures.
 class HistoryStore : public QObject {
@@ -33,8 +33,9 @@ public:
         QString socLog;
         int flushMs = 2000;
         // Fewer rows than a batch wait at most this long: a commit costs as much for one row as
-        // for a hundred, and at a slow poll rate it would be most of an idle cycle's CPU.
-        int longestWaitMs = 60000;
+        // for a hundred, and at a 10 s poll rate one a minute was a tenth of the idle CPU. A
+        // normal end writes them all; only a crash or a power cut can lose these minutes.
+        int longestWaitMs = 180000;
         int keepFullDays = 90;
     };
 

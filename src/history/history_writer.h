@@ -16,7 +16,7 @@ public:
 
     void start(int flushMs, int longestWaitMs);
     // Rows wait: they go in as one transaction once the flush interval has passed and a batch is
-    // waiting, or once the first has waited a minute; rows known to come slowly are not looked at
+    // waiting, or once the first has waited the longest wait; rows known to come slowly are not looked at
     // before. An idle store sleeps.
     void arm(bool slow);
     // The timer, or the poll's thread seeing a batch fill: writes when the batch is due.
@@ -38,7 +38,7 @@ private:
     QTimer flushTimer_{this};
     QTimer thinTimer_{this};
     int flushMs_ = 2000;
-    int longestWaitMs_ = 60000;
+    int longestWaitMs_ = 180000;
     QElapsedTimer waiting_; // since the first row of the batch
     bool failing_ = false;
     bool imported_ = false;

@@ -299,13 +299,13 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
     ASSERT_TRUE(WaitUntil([&] { return stored() == 3; }, 3000));
 
     // A full batch goes as soon as the flush interval is up.
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 30; ++i) {
         store.addCycle(form);
         clock.advance(1000);
     }
     QElapsedTimer batch;
     batch.start();
-    ASSERT_TRUE(WaitUntil([&] { return stored() == 13; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return stored() == 33; }, 3000));
     EXPECT_LT(batch.elapsed(), 500);
 }
 
