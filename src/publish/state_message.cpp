@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 // The identity texts hold the registers' characters as they stand, zero bytes and padding too.
@@ -57,12 +58,92 @@ QString IsoTime(const QDateTime& t) {
     const QTime h = t.time();
     const int offset = t.offsetFromUtc() / 60;
     const int magnitude = offset < 0 ? -offset : offset;
-    // The C library's formatting: QString::asprintf costs more than the rest of the message.
-    char text[48];
-    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", d.year(),
-                                d.month(), d.day(), h.hour(), h.minute(), h.second(), offset < 0 ? '-' : '+',
-                                magnitude / 60, magnitude % 60);
-    return QString::fromLatin1(text, std::min(n, static_cast<int>(sizeof text) - 1));
+    if (d.year() < 0 || d.year() > 9999) {
+        char text[48];
+        const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", d.year(),
+                                    d.month(), d.day(), h.hour(), h.minute(), h.second(),
+                                    offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+        return QString::fromLatin1(text, std::min(n, static_cast<int>(sizeof text) - 1));
+    }
+    // Digit by digit: printf's machinery is cold after ten idle seconds and cost more than this.
+    char text[] = "0000-00-00T00:00:00+00:00";
+    const auto put = [&text](int at, int value, int width) {
+        for (int i = at + width - 1; i >= at; --i, value /= 10) {
+            text[i] = static_cast<char>('0' + value % 10);
+        }
+    };
+    put(0, d.year(), 4);
+    put(5, d.month(), 2);
+    put(8, d.day(), 2);
+    put(11, h.hour(), 2);
+    put(14, h.minute(), 2);
+    put(17, h.second(), 2);
+    text[19] = offset < 0 ? '-' : '+';
+    put(20, magnitude / 60 % 100, 2);
+    put(23, magnitude % 60, 2);
+    return QString::fromLatin1(text, static_cast<int>(sizeof text) - 1);
+}
+
+char* ShortestNumberText(char* first, char* last, double value) {
+    // The figures are whole or have at most three decimals: those are written from their digits,
+    // as to_chars would write them, because its tables are what a cycle after ten idle seconds
+    // pays for most. While the scaled value stays below 2^50 it is found exactly, and the step
+    // of the last decimal is wider than the double's spacing, so those digits are the shortest.
+    if (value == 0 && last - first >= 2) {
+        char* out = first;
+        if (std::signbit(value)) {
+            *out++ = '-';
+        }
+        *out++ = '0';
+        return out;
+    }
+    const double magnitude = std::fabs(value);
+    constexpr double kExact = 1125899906842624.0; // 2^50
+    double scale = 1;
+    for (int decimals = 0; magnitude > 0 && magnitude * scale < kExact && decimals <= 3;
+         ++decimals, scale *= 10) {
+        const double scaled = std::nearbyint(magnitude * scale);
+        if (scaled / scale != magnitude) {
+            continue;
+        }
+        char digits[20]; // least significant first
+        int n = 0;
+        for (auto u = static_cast<unsigned long long>(scaled); u != 0; u /= 10) {
+            digits[n++] = static_cast<char>('0' + u % 10);
+        }
+        int zeros = 0;
+        while (digits[zeros] == '0') {
+            ++zeros;
+        }
+        // to_chars picks the shorter of the fixed and the exponent form, the fixed one on a tie.
+        const int whole = n - decimals;
+        const int fixedLength = decimals == 0 ? n : (whole > 0 ? n + 1 : decimals + 2);
+        const int significant = n - zeros;
+        const int exponent = whole - 1;
+        const int exponentLength =
+            significant + (significant > 1 ? 1 : 0) + 2 + (std::abs(exponent) >= 100 ? 3 : 2);
+        if (fixedLength > exponentLength || last - first < fixedLength + 1) {
+            break;
+        }
+        char* out = first;
+        if (value < 0) {
+            *out++ = '-';
+        }
+        if (whole <= 0) {
+            *out++ = '0';
+            *out++ = '.';
+            out = std::fill_n(out, -whole, '0');
+        }
+        for (int i = n - 1; i >= 0; --i) {
+            *out++ = digits[i];
+            if (i == decimals && decimals > 0 && whole > 0) {
+                *out++ = '.';
+            }
+        }
+        return out;
+    }
+    const auto [end, error] = std::to_chars(first, last, value);
+    return error == std::errc() ? end : first;
 }
 
 namespace {
@@ -170,10 +251,9 @@ QByteArray StateJson(const Form& form, const QDateTime& pollTime, bool deviceCou
         json += '"';
         json += key;
         json += "\":";
-        // The shortest text that reads back as the same number ("10240", "1e+05", "4390.788").
         char text[32];
-        const auto [end, error] = std::to_chars(text, text + sizeof text, value);
-        json += qIsFinite(value) && error == std::errc() ? QByteArrayView(text, end - text) : "null";
+        const char* end = qIsFinite(value) ? ShortestNumberText(text, text + sizeof text, value) : text;
+        json += end != text ? QByteArrayView(text, end - text) : "null";
         json += ',';
     }
     json += "\"serial\":";

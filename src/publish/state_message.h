@@ -29,6 +29,10 @@ double WholeNumber(const QString& grouped);
 // ISO 8601 with the offset from UTC, the form Home Assistant's timestamps read.
 QString IsoTime(const QDateTime& t);
 
+// The shortest text that reads back as the same number, as std::to_chars writes it ("10240",
+// "1e+05", "4390.788"); the end of the text, or first when it does not fit.
+char* ShortestNumberText(char* first, char* last, double value);
+
 // The default prefix, "modbusclient/<serial>".
 QString DefaultTopicPrefix(const Form& form);
 

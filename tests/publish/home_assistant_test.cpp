@@ -2,8 +2,14 @@
 
 #include "energy/night.h"
 #include "publish/discovery.h"
+#include "publish/state_message.h"
 
 #include <QSet>
+#include <QTimeZone>
+
+#include <charconv>
+#include <cstring>
+#include <random>
 
 namespace {
 
@@ -182,4 +188,33 @@ TEST(BrokerPrefixTest, AWildcardOrEmptyLevelInThePrefixIsRefusedAndTheEnergyUnit
     EXPECT_TRUE(ResolveBrokerSettings({"broker", {}, {}, {}, "kWh", {}}, {}, {}, &settings, &error));
     EXPECT_TRUE(settings.deviceCountsKwh);
     EXPECT_FALSE(ResolveBrokerSettings({"broker", {}, {}, {}, "MWh", {}}, {}, {}, &settings, &error));
+}
+
+TEST(StateTextTest, NumbersAreToCharsShortestTextAndTimesIsoWithTheirOffset) {
+    std::mt19937_64 random(7);
+    const auto check = [](double v) {
+        char ours[32];
+        char theirs[32];
+        const char* end = ShortestNumberText(ours, ours + sizeof ours, v);
+        const auto expected = std::to_chars(theirs, theirs + sizeof theirs, v).ptr;
+        ASSERT_EQ(std::string(ours, end - ours), std::string(theirs, expected - theirs)) << v;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        // Register figures: whole, or divided down by powers of ten, at every magnitude.
+        const auto whole = static_cast<double>(random() >> (random() % 64));
+        const double divisors[] = {1, 10, 100, 1000, 3, 1e4};
+        check((i % 2 ? -1 : 1) * whole / divisors[i % 6]);
+        const std::uint64_t bits = random();
+        double any = 0;
+        std::memcpy(&any, &bits, sizeof any);
+        check(any);
+    }
+    for (double v :
+         {0.0, -0.0, 0.001, 0.0001, 1e4, 1e5, 1200000.0, 1125899906842.623, 1125899906842623.0, 0.3}) {
+        check(v);
+    }
+    const QDateTime summer(QDate(2026, 7, 5), QTime(3, 4, 5), QTimeZone(5 * 3600 + 30 * 60));
+    EXPECT_EQ(IsoTime(summer), summer.toString(Qt::ISODate));
+    const QDateTime west(QDate(987, 12, 31), QTime(23, 59, 59), QTimeZone(-9 * 3600));
+    EXPECT_EQ(IsoTime(west), QStringLiteral("0987-12-31T23:59:59-09:00"));
 }
