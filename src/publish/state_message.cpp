@@ -106,13 +106,12 @@ char* ShortestNumberText(char* first, char* last, double value) {
         if (scaled / scale != magnitude) {
             continue;
         }
-        char digits[20]; // least significant first
-        int n = 0;
-        for (auto u = static_cast<unsigned long long>(scaled); u != 0; u /= 10) {
-            digits[n++] = static_cast<char>('0' + u % 10);
-        }
+        char digits[20];
+        const int n = static_cast<int>(
+            std::to_chars(digits, digits + sizeof digits, static_cast<unsigned long long>(scaled)).ptr -
+            digits);
         int zeros = 0;
-        while (digits[zeros] == '0') {
+        while (digits[n - 1 - zeros] == '0') {
             ++zeros;
         }
         // to_chars picks the shorter of the fixed and the exponent form, the fixed one on a tie.
@@ -133,11 +132,12 @@ char* ShortestNumberText(char* first, char* last, double value) {
             *out++ = '0';
             *out++ = '.';
             out = std::fill_n(out, -whole, '0');
-        }
-        for (int i = n - 1; i >= 0; --i) {
-            *out++ = digits[i];
-            if (i == decimals && decimals > 0 && whole > 0) {
+            out = std::copy(digits, digits + n, out);
+        } else {
+            out = std::copy(digits, digits + whole, out);
+            if (decimals > 0) {
                 *out++ = '.';
+                out = std::copy(digits + whole, digits + n, out);
             }
         }
         return out;
