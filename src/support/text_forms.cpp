@@ -75,6 +75,18 @@ HostFormats& CurrentFormats() {
     return formats;
 }
 
+// "HH:mm:ss" digit by digit: Qt's date formatting is cold code on every idle cycle of a service.
+QString TwentyFourHour(QTime time) {
+    char text[] = "00:00:00";
+    char* out = text;
+    for (const int part : {time.hour(), time.minute(), time.second()}) {
+        *out++ = static_cast<char>('0' + part / 10);
+        *out++ = static_cast<char>('0' + part % 10);
+        ++out; // the colon
+    }
+    return QString::fromLatin1(text, 8);
+}
+
 } // namespace
 
 QString HostDate(const QDateTime& t) {
@@ -95,7 +107,7 @@ QString HostTime(const QDateTime& t) {
     }
     if (time != f.lastTime || !time.isValid()) {
         f.lastTime = time;
-        f.lastTimeText = f.isC ? time.toString(QStringLiteral("HH:mm:ss")) : f.locale.toString(time, f.time);
+        f.lastTimeText = f.isC && time.isValid() ? TwentyFourHour(time) : f.locale.toString(time, f.time);
     }
     return f.lastTimeText;
 }
