@@ -65,22 +65,16 @@ QString IsoTime(const QDateTime& t) {
                                     offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
         return QString::fromLatin1(text, std::min(n, static_cast<int>(sizeof text) - 1));
     }
-    // Digit by digit: printf's machinery is cold after ten idle seconds and cost more than this.
     char text[] = "0000-00-00T00:00:00+00:00";
-    const auto put = [&text](int at, int value, int width) {
-        for (int i = at + width - 1; i >= at; --i, value /= 10) {
-            text[i] = static_cast<char>('0' + value % 10);
-        }
-    };
-    put(0, d.year(), 4);
-    put(5, d.month(), 2);
-    put(8, d.day(), 2);
-    put(11, h.hour(), 2);
-    put(14, h.minute(), 2);
-    put(17, h.second(), 2);
+    PutDigits(text, d.year(), 4);
+    PutDigits(text + 5, d.month(), 2);
+    PutDigits(text + 8, d.day(), 2);
+    PutDigits(text + 11, h.hour(), 2);
+    PutDigits(text + 14, h.minute(), 2);
+    PutDigits(text + 17, h.second(), 2);
     text[19] = offset < 0 ? '-' : '+';
-    put(20, magnitude / 60 % 100, 2);
-    put(23, magnitude % 60, 2);
+    PutDigits(text + 20, magnitude / 60 % 100, 2);
+    PutDigits(text + 23, magnitude % 60, 2);
     return QString::fromLatin1(text, static_cast<int>(sizeof text) - 1);
 }
 

@@ -75,19 +75,23 @@ HostFormats& CurrentFormats() {
     return formats;
 }
 
-// "HH:mm:ss" digit by digit: Qt's date formatting is cold code on every idle cycle of a service.
+// "HH:mm:ss".
 QString TwentyFourHour(QTime time) {
     char text[] = "00:00:00";
-    char* out = text;
-    for (const int part : {time.hour(), time.minute(), time.second()}) {
-        *out++ = static_cast<char>('0' + part / 10);
-        *out++ = static_cast<char>('0' + part % 10);
-        ++out; // the colon
-    }
+    PutDigits(text, time.hour(), 2);
+    PutDigits(text + 3, time.minute(), 2);
+    PutDigits(text + 6, time.second(), 2);
     return QString::fromLatin1(text, 8);
 }
 
 } // namespace
+
+char* PutDigits(char* at, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) {
+        at[i] = static_cast<char>('0' + value % 10);
+    }
+    return at + width;
+}
 
 QString HostDate(const QDateTime& t) {
     HostFormats& f = CurrentFormats();
