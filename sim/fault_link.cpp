@@ -3,24 +3,36 @@
 #include <QHostAddress>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
 
 // One client and its own connection to the server; gone when either side closes.
 struct FaultLink::Pair : QObject {
     QPointer<QTcpSocket> client;
     QTcpSocket server;
-    QByteArray pending; // server bytes not yet a whole answer
+    QByteArray pending;  // server bytes not yet a whole answer
+    QByteArray requests; // client bytes not yet a whole request
 };
 
-bool FaultLink::Parse(const QString& text, Kind* kind, int* awaySeconds) {
+namespace {
+// The length of the Modbus TCP frame at the start of bytes, or 0 while its header is incomplete.
+int FrameLength(const QByteArray& bytes) {
+    return bytes.size() < 6 ? 0 : (quint8(bytes[4]) << 8 | quint8(bytes[5])) + 6;
+}
+} // namespace
+
+bool FaultLink::Parse(const QString& text, Kind* kind, double* seconds) {
     const QStringList parts = text.split(QLatin1Char(':'));
     const QString& name = parts.first();
-    *awaySeconds = 10;
-    if (name == QLatin1String("away") && parts.size() == 2) {
+    *seconds = 10;
+    if ((name == QLatin1String("away") || name == QLatin1String("slow")) && parts.size() == 2) {
         bool ok = false;
-        *awaySeconds = parts[1].toInt(&ok);
-        *kind = Kind::Away;
-        return ok && *awaySeconds > 0;
+        *seconds = parts[1].toDouble(&ok);
+        *kind = name == QLatin1String("away") ? Kind::Away : Kind::Slow;
+        return ok && *seconds > 0 && (*kind == Kind::Slow || *seconds == std::floor(*seconds));
+    }
+    if (name == QLatin1String("slow")) {
+        return false;
     }
     if (parts.size() != 1) {
         return false;
@@ -28,9 +40,10 @@ bool FaultLink::Parse(const QString& text, Kind* kind, int* awaySeconds) {
     const struct {
         const char* name;
         Kind kind;
-    } kinds[] = {{"split", Kind::Split}, {"glue", Kind::Glue},       {"silent", Kind::Silent},
-                 {"close", Kind::Close}, {"garbage", Kind::Garbage}, {"away", Kind::Away},
-                 {"trail", Kind::Trail}};
+    } kinds[] = {{"split", Kind::Split},     {"glue", Kind::Glue},
+                 {"silent", Kind::Silent},   {"close", Kind::Close},
+                 {"garbage", Kind::Garbage}, {"away", Kind::Away},
+                 {"trail", Kind::Trail},     {"busy-writes", Kind::BusyWrites}};
     for (const auto& k : kinds) {
         if (name == QLatin1String(k.name)) {
             *kind = k.kind;
@@ -40,8 +53,8 @@ bool FaultLink::Parse(const QString& text, Kind* kind, int* awaySeconds) {
     return false;
 }
 
-FaultLink::FaultLink(Kind kind, int awaySeconds, quint16 serverPort, QObject* parent)
-    : QObject(parent), kind_(kind), awaySeconds_(awaySeconds), serverPort_(serverPort) {
+FaultLink::FaultLink(Kind kind, double seconds, quint16 serverPort, QObject* parent)
+    : QObject(parent), kind_(kind), seconds_(seconds), serverPort_(serverPort) {
     connect(&listener_, &QTcpServer::newConnection, this, &FaultLink::accept);
 }
 
@@ -51,14 +64,14 @@ bool FaultLink::listen(quint16 port) {
     }
     port_ = listener_.serverPort();
     if (kind_ == Kind::Away) {
-        QTimer::singleShot(awaySeconds_ * 1000, this, &FaultLink::goAwayOrBack);
+        QTimer::singleShot(static_cast<int>(seconds_ * 1000), this, &FaultLink::goAwayOrBack);
     }
     return true;
 }
 
 void FaultLink::goAwayOrBack() {
     if (listener_.isListening()) {
-        std::printf("fault: away for %d s\n", awaySeconds_);
+        std::printf("fault: away for %g s\n", seconds_);
         listener_.close();
         for (QTcpSocket* client : findChildren<QTcpSocket*>()) {
             client->abort();
@@ -68,7 +81,7 @@ void FaultLink::goAwayOrBack() {
         std::printf("fault: back\n");
     }
     std::fflush(stdout);
-    QTimer::singleShot(awaySeconds_ * 1000, this, &FaultLink::goAwayOrBack);
+    QTimer::singleShot(static_cast<int>(seconds_ * 1000), this, &FaultLink::goAwayOrBack);
 }
 
 void FaultLink::accept() {
@@ -80,14 +93,11 @@ void FaultLink::accept() {
         client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         pair->server.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         pair->server.connectToHost(QHostAddress::LocalHost, serverPort_);
-        connect(client, &QTcpSocket::readyRead, pair, [pair] {
-            // Requests go through untouched; they queue until the server connection is up.
-            pair->server.write(pair->client->readAll());
-        });
+        connect(client, &QTcpSocket::readyRead, pair, [this, pair] { request(pair); });
         connect(&pair->server, &QTcpSocket::readyRead, pair, [this, pair] {
             pair->pending += pair->server.readAll();
             while (pair->pending.size() >= 6) {
-                const int length = (quint8(pair->pending[4]) << 8 | quint8(pair->pending[5])) + 6;
+                const int length = FrameLength(pair->pending);
                 if (pair->pending.size() < length) {
                     break;
                 }
@@ -105,9 +115,49 @@ void FaultLink::accept() {
     }
 }
 
+void FaultLink::request(Pair* pair) {
+    // Requests go through untouched, but for a write refused as busy; they queue until the server
+    // connection is up.
+    pair->requests += pair->client->readAll();
+    for (int length = FrameLength(pair->requests); length > 0 && pair->requests.size() >= length;
+         length = FrameLength(pair->requests)) {
+        const QByteArray frame = pair->requests.left(length);
+        pair->requests.remove(0, length);
+        const bool write = frame.size() >= 8 && quint8(frame[7]) == 6;
+        if (kind_ == Kind::BusyWrites && write) {
+            if (frame.mid(2) != busyWrite_) {
+                busyWrite_ = frame.mid(2);
+                busyTries_ = 0;
+            }
+            if (++busyTries_ <= 2) {
+                QByteArray busy = frame.left(9);
+                busy[5] = 3;
+                busy[7] = char(0x86);
+                busy[8] = 6;
+                std::printf("fault: write %u %u busy\n", quint8(frame[8]) << 8 | quint8(frame[9]),
+                            quint8(frame[10]) << 8 | quint8(frame[11]));
+                std::fflush(stdout);
+                answer(pair, busy);
+                continue;
+            }
+            busyWrite_.clear();
+        }
+        pair->server.write(frame);
+    }
+}
+
 void FaultLink::answer(Pair* pair, const QByteArray& frame) {
     QTcpSocket* client = pair->client;
     if (client == nullptr) {
+        return;
+    }
+    if (kind_ == Kind::Slow) {
+        QTimer::singleShot(static_cast<int>(seconds_ * 1000), client,
+                           [client, frame] { client->write(frame); });
+        return;
+    }
+    if (kind_ == Kind::BusyWrites) {
+        client->write(frame);
         return;
     }
     const bool spoil = kind_ == Kind::Split || kind_ == Kind::Trail || (++answers_ % 3) == 0;
@@ -154,6 +204,8 @@ void FaultLink::answer(Pair* pair, const QByteArray& frame) {
         break;
     }
     case Kind::Away:
+    case Kind::BusyWrites:
+    case Kind::Slow:
         break;
     }
 }

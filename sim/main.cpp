@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
         QStringLiteral("Spoil answers: split (one byte at a time), glue (an answer twice in one write), "
                        "silent, close (half an answer, then hang up), garbage; every third answer. "
                        "trail: two checksum bytes after every answer. "
-                       "away:N: gone for N seconds, back for N seconds."),
+                       "away:N: gone for N seconds, back for N seconds. busy-writes: exception 6 "
+                       "(busy) to the first two tries of each write. slow:S: every answer S seconds late."),
         QStringLiteral("KIND"));
     parser.addOptions({port, speed, step, start, sunspec, verbose, fault});
     parser.process(app);
@@ -82,8 +83,8 @@ int main(int argc, char** argv) {
         }
     }
     FaultLink::Kind faultKind{};
-    int awaySeconds = 0;
-    if (parser.isSet(fault) && !FaultLink::Parse(parser.value(fault), &faultKind, &awaySeconds)) {
+    double faultSeconds = 0;
+    if (parser.isSet(fault) && !FaultLink::Parse(parser.value(fault), &faultKind, &faultSeconds)) {
         return Fail(QStringLiteral("unknown --fault kind: %1").arg(parser.value(fault)));
     }
 
@@ -99,7 +100,7 @@ int main(int argc, char** argv) {
     FaultLink* link = nullptr;
     quint16 publicPort = serverPort;
     if (parser.isSet(fault)) {
-        link = new FaultLink(faultKind, awaySeconds, serverPort, &app);
+        link = new FaultLink(faultKind, faultSeconds, serverPort, &app);
         if (!link->listen(quint16(portValue))) {
             return Fail(QStringLiteral("cannot listen on port %1").arg(portValue));
         }

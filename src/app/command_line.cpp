@@ -89,8 +89,8 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
                        "menu entry does."));
     const QCommandLineOption config(
         QStringLiteral("config"),
-        QStringLiteral("Read the address, port, poll rate and [mqtt] section from FILE instead of "
-                       "modbusclient.conf; the command line wins over it."),
+        QStringLiteral("Read the address, port, poll rate, [mqtt] and [charge] sections from FILE "
+                       "instead of modbusclient.conf; the command line wins over it."),
         QStringLiteral("FILE"));
     const QCommandLineOption exportKind(
         QStringLiteral("export"),
@@ -103,8 +103,17 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("With --export: the last day, inclusive."),
                                 QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption endCharge(
+        QStringLiteral("end-charge"),
+        QStringLiteral("Connect, write the end of a forced charge (0 W), confirm it by reading the "
+                       "registers back and exit: 0 when confirmed, 1 with the reason."));
+    const QCommandLineOption ifCharging(
+        QStringLiteral("if-charging"),
+        QStringLiteral("With --end-charge: only when the working folder's state file says a charge "
+                       "may still run; otherwise exit 0 at once."));
     parser.addOptions({port, connect, poll, timeout, headless, demo, mqtt, mqttTopic, mqttUser, mqttTls,
-                       mqttControl, workdir, dataFolder, config, exportKind, from, to});
+                       mqttControl, workdir, dataFolder, config, exportKind, from, to, endCharge,
+                       ifCharging});
     parser.addPositionalArgument(QStringLiteral("IP"),
                                  QStringLiteral("Server address (replaces the IP field)."),
                                  QStringLiteral("[IP]"));
@@ -128,6 +137,12 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     }
 
     result->classic = parser.positionalArguments().join(QLatin1Char(' '));
+    result->endCharge = parser.isSet(endCharge);
+    result->endChargeIfCharging = parser.isSet(ifCharging);
+    if (result->endChargeIfCharging && !result->endCharge) {
+        *error = QStringLiteral("--if-charging goes with --end-charge");
+        return false;
+    }
     if (parser.isSet(port) && !ParsePort(parser.value(port), &result->port)) {
         *error = QStringLiteral("--port must be a whole number from 1 to 65535");
         return false;

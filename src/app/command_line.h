@@ -24,6 +24,10 @@ struct CommandLine {
     QString exportKind;
     QDate exportFrom; // invalid: from the oldest
     QDate exportTo;   // invalid: to the newest
+    // --end-charge: write 0 W, confirm it by read-back and exit; with --if-charging only when the
+    // state file says a charge may still run.
+    bool endCharge = false;
+    bool endChargeIfCharging = false;
 };
 
 // A port of 1 to 65535 as its plain number, as --port takes it; false for anything else.

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 #include "app/config_file.h"
 #include "app/demo.h"
+#include "app/end_charge.h"
 #include "app/history.h"
 #include "app/publishing.h"
 #include "app/shell.h"
@@ -36,7 +37,8 @@ void OnStopSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[0], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the event loop cleanly, so the program exits 0.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) end the event loop cleanly, so that a managed
+// charge is ended and the program exits 0.
 void QuitOnStopSignals(QCoreApplication& app) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
         return;
@@ -53,6 +55,19 @@ void QuitOnStopSignals(QCoreApplication& app) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+// The program's end ends a managed charge; an end the installation did not confirm in time is
+// said, and kept in the state file for the next run.
+void EndManagedCharge(Shell& shell, int waitMs) {
+    QString unconfirmed;
+    if (!shell.FinishManagedCharge(waitMs, &unconfirmed)) {
+        PrintToStderr(Priority::Error,
+                      QStringLiteral("ModbusClient: the end of the managed charge is not confirmed (%1); the "
+                                     "next start ends it, or run ModbusClient --end-charge")
+                          .arg(unconfirmed));
+    }
 }
 
 // Status lines wait for the end of their event, so that the next request goes out before the
@@ -140,7 +155,7 @@ int main(int argc, char** argv) {
         return ExportHistory(options);
     }
 #if !MODBUSCLIENT_WINDOW
-    if (!options.headless) {
+    if (!options.headless && !options.endCharge) {
         return RunWindowProgram(argv); // returns only when it cannot be started
     }
 #endif
@@ -150,19 +165,22 @@ int main(int argc, char** argv) {
         PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
         return 1;
     }
-    // The optional settings file may name the server and a broker; the command line wins over it.
-    BrokerOptions fileBroker;
+    // The settings file, read once, may name the server, a broker and a nightly charge; the
+    // command line wins over it.
+    SettingsFile settings;
     BrokerSettings broker;
-    if (!ApplyConfigFile(&options, &fileBroker, &error) ||
-        !ResolveBrokerSettings(options.mqtt, fileBroker, qgetenv(kPasswordVariable), &broker, &error)) {
+    if (!ReadSettingsFile(options.config, &settings, &error) ||
+        (ApplySettingsFile(settings, &options),
+         !ResolveBrokerSettings(options.mqtt, settings.mqtt, qgetenv(kPasswordVariable), &broker, &error,
+                                settings.path.isEmpty() ? QString::fromLatin1(kBrokerConfFile)
+                                                        : settings.path))) {
         PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: %1\nTry --help.").arg(error));
         return 2;
     }
-
-    ChargeWindow chargeWindow;
-    if (!ReadChargeWindow(QString::fromLatin1(kBrokerConfFile), &chargeWindow, &error)) {
-        std::fprintf(stderr, "ModbusClient: %s in %s\n", error.toLocal8Bit().constData(), kBrokerConfFile);
-        return 2;
+    if (options.endCharge) {
+        QCoreApplication app(argc, argv);
+        SystemClock clock;
+        return EndChargeAndExit(options, settings, clock);
     }
 
     const bool headless = options.headless;
@@ -192,7 +210,8 @@ int main(int argc, char** argv) {
     if (headless) {
         StderrPrompter prompter;
         Shell shell(clock, prompter);
-        shell.charge().setWindow(chargeWindow);
+        shell.charge().setWindow(settings.charge.window);
+        shell.charge().setManaged(settings.charge.window.enabled() || broker.control);
         StatusPrinter printer;
         shell.status().echo = [&printer](const QString& line) { printer.line(line); };
         if (!PriorityPrefix(Priority::Error).isEmpty()) {
@@ -209,7 +228,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         const int code = app->exec();
-        shell.FinishManagedCharge();
+        EndManagedCharge(shell, settings.charge.endWaitMs);
         shell.Form_Unload();
         printer.flush();
         return code;
@@ -218,7 +237,8 @@ int main(int argc, char** argv) {
 #if MODBUSCLIENT_WINDOW
     MessageBoxPrompter prompter;
     Shell shell(clock, prompter);
-    shell.charge().setWindow(chargeWindow);
+    shell.charge().setWindow(settings.charge.window);
+    shell.charge().setManaged(settings.charge.window.enabled() || broker.control);
     MainWindow window(shell);
     prompter.setWindow(&window);
     EndProgramWithWindow(window);
@@ -232,7 +252,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int code = app->exec();
-    shell.FinishManagedCharge();
+    EndManagedCharge(shell, settings.charge.endWaitMs);
     return code;
 #else
     return 1; // the window runs in its own program, handed over above

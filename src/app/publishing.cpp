@@ -3,6 +3,10 @@
 #include "app/shell.h"
 #include "publish/charge_commands.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QSysInfo>
+
 std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSettings& settings,
                                                const Clock& clock) {
     if (!settings.enabled()) {
@@ -21,6 +25,14 @@ std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSetting
     QObject::connect(&shell, &Shell::pollCycleCompleted, p, [p, &shell] { p->cycleCompleted(shell.form()); });
     QObject::connect(&shell, &Shell::linkLost, p, [p] { p->linkLost(); });
     if (settings.control) {
+        // One session the broker keeps for this installation's folder, so that a stop sent while
+        // the link was down still arrives.
+        const QByteArray folder = QDir::currentPath().toUtf8();
+        p->session().setPersistentId(
+            "modbusclient-" +
+            QCryptographicHash::hash(QSysInfo::machineUniqueId() + folder, QCryptographicHash::Sha1)
+                .toHex()
+                .left(12));
         new ChargeCommands(*p, shell.charge(), p); // owned by the publisher
     }
     return publisher;

@@ -5,6 +5,7 @@
 #include "decode/block_b.h"
 #include "decode/block_c.h"
 #include "decode/block_d.h"
+#include "decode/conversions.h"
 #include "decode/register_listing.h"
 #include "energy/night.h"
 #include "link/device_type.h"
@@ -17,6 +18,7 @@
 
 #include <QEventLoop>
 #include <QLocale>
+#include <utility>
 
 const char* const kPollRateMessage = "Poll rate must be a number of seconds from 0.001 to 65.535";
 const char* const kStartRangeMessage = "Reg must be a register number from 0 to 65535";
@@ -64,7 +66,10 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     // per run and its recovery is seen, whatever the other blocks do in between.
     DecoderTable decoders;
     decoders.blockA = [this](const QByteArray& data) {
-        boundary_.run(QStringLiteral("DecodeBlockA"), [&] { DecodeBlockA(decode_, identity_, data); });
+        boundary_.run(QStringLiteral("DecodeBlockA"), [&] {
+            cycleRatedWatts_ = ToUInt32(RegisterWord(data, 29), RegisterWord(data, 30));
+            DecodeBlockA(decode_, identity_, data);
+        });
     };
     decoders.blockB = [this](const QByteArray& data) {
         boundary_.run(QStringLiteral("DecodeBlockB"), [&] {
@@ -95,9 +100,12 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
         charge_.onLinkLost();
         Q_EMIT linkLost();
     };
-    charge_.ratedBatteryWatts = [this] { return identity_.RatedBatteryPower; };
-    connect(this, &Shell::pollCycleCompleted, &charge_,
-            [this] { charge_.onPollCycleCompleted(form_.BatteryPercent); });
+    connect(this, &Shell::pollCycleCompleted, &charge_, [this] {
+        double soc = 0;
+        const bool known = ParseNumber(form_.BatteryPercent, &soc);
+        charge_.onPollCycleCompleted(known ? std::optional<int>(static_cast<int>(soc)) : std::nullopt,
+                                     std::exchange(cycleRatedWatts_, std::nullopt));
+    });
     connect(&charge_, &ManagedCharge::reported, this, &Shell::changed);
 
     timer1_.setInterval(10000);
@@ -180,6 +188,7 @@ void Shell::Form_Load(const QString& commandLine) {
         form_.SelTypeIndex = 1;
         ApplySelType(form_, form_.SelTypeEntries.at(1));
         readNight(form_);
+        charge_.restore();
         // Only a midnight seen while running is saved: not one that passed before start-up.
         lastTickDate_ = clock_.now().date();
         timer2_.start();
@@ -191,15 +200,25 @@ void Shell::Form_Unload() {
     boundary_.run(QStringLiteral("Form_Unload"), [this] { Controlsfrm_Unload(); });
 }
 
-void Shell::FinishManagedCharge(int timeoutMs) {
+bool Shell::FinishManagedCharge(int timeoutMs, QString* unconfirmed) {
+    // Nothing polls any more: the end goes out first.
+    timer1_.stop();
+    timer2_.stop();
+    timer3_.stop();
+    link_.holdPolling(true);
     if (!charge_.finish()) {
-        return;
+        return true;
+    }
+    if (!link_.isConnected()) {
+        link_.ConnectOnce();
     }
     QEventLoop loop;
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    connect(&charge_, &ManagedCharge::endWriteSettled, &loop, &QEventLoop::quit);
+    connect(&charge_, &ManagedCharge::settled, &loop, &QEventLoop::quit);
     loop.exec();
     Q_EMIT changed();
+    *unconfirmed = charge_.unconfirmedEnd();
+    return unconfirmed->isEmpty();
 }
 
 void Shell::connectcmd_Click() {

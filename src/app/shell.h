@@ -14,6 +14,7 @@
 #include <QDate>
 #include <QObject>
 #include <QTimer>
+#include <optional>
 
 class Clock;
 class Prompter;
@@ -69,9 +70,11 @@ public:
     ControlsEditor& controls() { return controls_; }
     ManagedCharge& charge() { return charge_; }
 
-    // The program's end ends a managed charge: the event loop runs on, at most timeoutMs, until
-    // its 0 W is echoed or cannot be written.
-    void FinishManagedCharge(int timeoutMs = 2000);
+    // The program's end: polling stops at once, and a managed charge (or one an earlier run left)
+    // is ended; the event loop runs on, at most timeoutMs, until the installation reads back
+    // 0 W, connecting once more if the link is down. False, with the reason, when that end could
+    // not be confirmed in time: the state file keeps it for the next run.
+    bool FinishManagedCharge(int timeoutMs, QString* unconfirmed);
 
 Q_SIGNALS:
     // After every event: the view shows the form again.
@@ -107,5 +110,6 @@ private:
     QDate lastTickDate_;  // date of the last timer tick while running
     QDate nightSavedFor_; // the date whose midnight was saved last
     ControlsEditor controls_{form_, timer1_, timer2_};
-    ManagedCharge charge_{form_, link_, status_, clock_, fileFailures_};
+    ManagedCharge charge_{link_, status_, clock_, fileFailures_};
+    std::optional<int32_t> cycleRatedWatts_; // read in this cycle's block A
 };

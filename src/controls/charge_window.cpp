@@ -7,64 +7,102 @@
 
 const char* const kChargeSection = "charge";
 
-QDateTime ChargeWindow::startHolding(const QDateTime& t) const {
+QDateTime WallTime(const QDate& date, const QTime& time) {
+    QDateTime at(date, time);
+    // Qt has no instant for a wall time in a skipped hour: the first valid minute after it,
+    // counted on the wall.
+    QDate day = date;
+    QTime wall = QTime(time.hour(), time.minute());
+    for (int minutes = 1; !at.isValid() && minutes <= 24 * 60; ++minutes) {
+        const QTime next = wall.addSecs(60);
+        day = next < wall ? day.addDays(1) : day;
+        wall = next;
+        at = QDateTime(day, wall);
+    }
+    // In a repeated hour the same wall time stood an hour earlier too: that one comes first.
+    const QDateTime earlier = at.addSecs(-3600);
+    if (earlier.date() == at.date() && earlier.time() == at.time()) {
+        return earlier;
+    }
+    return at;
+}
+
+QDateTime ChargeWindow::startOf(const QDate& night) const {
+    return WallTime(night, from);
+}
+
+QDateTime ChargeWindow::endOf(const QDate& night) const {
+    return WallTime(from < to ? night : night.addDays(1), to);
+}
+
+QDate ChargeWindow::nightHolding(const QDateTime& t) const {
     if (!enabled()) {
         return {};
     }
-    const QTime now = t.time();
-    if (from < to) {
-        return now >= from && now < to ? QDateTime(t.date(), from) : QDateTime();
+    for (const QDate& night : {t.date().addDays(-1), t.date()}) {
+        if (startOf(night) <= t && t < endOf(night)) {
+            return night;
+        }
     }
-    if (now >= from) {
-        return QDateTime(t.date(), from);
-    }
-    return now < to ? QDateTime(t.date().addDays(-1), from) : QDateTime();
-}
-
-QDateTime ChargeWindow::endAfter(const QDateTime& start) const {
-    return QDateTime(from < to ? start.date() : start.date().addDays(1), to);
+    return {};
 }
 
 QString ChargeWindow::text() const {
     return from.toString(QStringLiteral("HH:mm")) + QLatin1Char('-') + to.toString(QStringLiteral("HH:mm"));
 }
 
-bool ReadChargeWindow(const QString& path, ChargeWindow* window, QString* error) {
-    *window = ChargeWindow();
-    QSettings conf(path, QSettings::IniFormat);
+bool ReadChargeSettings(QSettings& conf, ChargeSettings* settings, QString* error) {
+    *settings = ChargeSettings();
     conf.beginGroup(QString::fromLatin1(kChargeSection));
-    if (conf.childKeys().isEmpty()) {
+    const QString window = conf.value(QStringLiteral("window")).toString();
+    const QString powerText = conf.value(QStringLiteral("power")).toString();
+    const QString target = conf.value(QStringLiteral("target_soc")).toString();
+    const QString wait = conf.value(QStringLiteral("end_wait")).toString();
+    const bool empty = conf.childKeys().isEmpty();
+    conf.endGroup();
+    if (empty) {
         return true;
     }
     const auto fail = [error](const QString& reason) {
         *error = QStringLiteral("[charge] ") + reason;
         return false;
     };
+    double seconds = 0;
+    if (!wait.trimmed().isEmpty()) {
+        if (!ParseNumber(wait, &seconds) || seconds < 1 || seconds > 600) {
+            return fail(QStringLiteral("end_wait must be a number of seconds from 1 to 600"));
+        }
+        settings->endWaitMs = static_cast<int>(seconds * 1000);
+    }
+    if (window.trimmed().isEmpty() && powerText.trimmed().isEmpty() && target.trimmed().isEmpty()) {
+        return true; // only end_wait: no nightly window
+    }
     static const QRegularExpression span(
         QStringLiteral("^\\s*(\\d{1,2}:\\d{2})\\s*-\\s*(\\d{1,2}:\\d{2})\\s*$"));
-    const auto match = span.match(conf.value(QStringLiteral("window")).toString());
+    const auto match = span.match(window);
     const QTime from =
         match.hasMatch() ? QTime::fromString(match.captured(1), QStringLiteral("H:mm")) : QTime();
     const QTime to =
         match.hasMatch() ? QTime::fromString(match.captured(2), QStringLiteral("H:mm")) : QTime();
     if (!from.isValid() || !to.isValid() || from == to) {
-        return fail(QStringLiteral("window must be HH:MM-HH:MM, two different local times"));
+        return fail(QStringLiteral("window must be HH:MM-HH:MM, two different local times (not \"%1\")")
+                        .arg(window.left(40)));
     }
     double power = 0;
-    if (!ParseNumber(conf.value(QStringLiteral("power")).toString(), &power) || !(power > 0)) {
+    if (!ParseNumber(powerText, &power) || !(power > 0)) {
         return fail(QStringLiteral("power must be a number of kW above 0"));
     }
-    const QString target = conf.value(QStringLiteral("target_soc")).toString();
     double soc = 0;
     if (!target.trimmed().isEmpty() &&
         (!ParseNumber(target, &soc) || soc != RoundHalfEven(soc) || soc < 0 || soc > 100)) {
         return fail(QStringLiteral("target_soc must be a whole percentage from 0 to 100"));
     }
-    window->from = from;
-    window->to = to;
-    window->powerKw = power;
+    ChargeWindow& w = settings->window;
+    w.from = from;
+    w.to = to;
+    w.powerKw = power;
     if (!target.trimmed().isEmpty()) {
-        window->targetSoc = static_cast<int>(soc);
+        w.targetSoc = static_cast<int>(soc);
     }
     return true;
 }

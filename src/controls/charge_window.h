@@ -1,14 +1,18 @@
 #pragma once
 
+#include <QDate>
 #include <QDateTime>
 #include <QString>
 #include <QTime>
 #include <optional>
 
+class QSettings;
+
 extern const char* const kChargeSection;
 
-// The nightly charge of the [charge] section: a span of local time that may cross midnight, a
-// power and an optional target state of charge.
+// The nightly charge of the [charge] section: a span of local wall time that may cross
+// midnight, a power and an optional target state of charge. A night is named by the date its
+// window starts on.
 struct ChargeWindow {
     QTime from;
     QTime to;
@@ -16,15 +20,27 @@ struct ChargeWindow {
     std::optional<int> targetSoc;
 
     bool enabled() const { return from.isValid() && to.isValid(); }
-    // The start of the window that holds t (yesterday's start for the morning part of a window
-    // across midnight); invalid when t is outside every window.
-    QDateTime startHolding(const QDateTime& t) const;
-    // The end of the window that starts at start.
-    QDateTime endAfter(const QDateTime& start) const;
+    // The start and end of a night's window as instants.
+    QDateTime startOf(const QDate& night) const;
+    QDateTime endOf(const QDate& night) const;
+    // The night whose window holds t; invalid when t is outside every window.
+    QDate nightHolding(const QDateTime& t) const;
     // "02:00-05:00".
     QString text() const;
 };
 
-// The [charge] section of the settings file; a missing file or section gives a window that is
-// not enabled. False with a one-line reason for a section that is there but wrong.
-bool ReadChargeWindow(const QString& path, ChargeWindow* window, QString* error);
+// A local wall time on a date as an instant: a time in an hour that the change to summer time
+// skips moves to the first valid time after it (02:30 becomes 03:00), and a time in the hour
+// that the change back repeats is its first occurrence.
+QDateTime WallTime(const QDate& date, const QTime& time);
+
+// The [charge] section: the nightly window and how long the program's end waits for the end of
+// a charge to be confirmed.
+struct ChargeSettings {
+    ChargeWindow window;
+    int endWaitMs = 10000;
+};
+
+// Reads [charge] from conf; a missing section gives a window that is not enabled. False with a
+// one-line reason for a section that is there but wrong.
+bool ReadChargeSettings(QSettings& conf, ChargeSettings* settings, QString* error);

@@ -1,22 +1,21 @@
 #pragma once
 
+#include "controls/charge_device.h"
+#include "controls/charge_intent.h"
 #include "controls/charge_window.h"
+#include "controls/control_log.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
-#include <functional>
 #include <optional>
 
-struct Form;
 class Clock;
 class FileFailures;
 class ModbusLink;
 class StatusPane;
-
-extern const char* const kControlLogFile;
 
 // What a source asks for: "window" (the [charge] section), "mqtt", ...
 struct ChargeRequest {
@@ -31,85 +30,112 @@ struct ChargeStartResult {
     QString reason; // why it was refused; empty when accepted
 };
 
+// Starting: written, not yet read back; Running: the installation shows the power; Ending: 0 W
+// asked and not yet read back.
+enum class ChargePhase { Idle, Starting, Running, Ending };
+
 // What a publisher needs to describe the managed charge.
 struct ChargeState {
-    bool active = false;
-    QString source; // who holds the running charge, or who held the last one
+    ChargePhase phase = ChargePhase::Idle;
+    bool active = false; // starting or running
+    QString source;      // who holds the running charge, or who held the last one
     double powerKw = 0;
     QDateTime started;
     QDateTime endsAt; // invalid: it runs until its target or a stop
     std::optional<int> targetSoc;
     QString lastEndReason; // why the last one ended; empty before the first end
+    bool endConfirmed = true;
+    // The installation's 60314 at the last read-back while 60310 says charge (else 0); none
+    // before the first read-back.
+    std::optional<int> deviceWatts;
+    // The installation charges and this program did not start it.
+    bool foreign = false;
 };
 
 // A forced charge with an end: it starts with the forced-charge command and ends with the same
 // command at 0 W at the first of its target, its time limit, its window's end, a stop, or the
-// program's end. The writes wait their turn behind the poll. Starts and ends are status lines
-// and lines of "ModbusClient control.log".
+// program's end. What it means the installation to do is kept in a state file and compared with
+// the registers read back, so that a refused write, a slow device, a crash or a clock change
+// never leaves the battery charging while the program says it stopped.
 class ManagedCharge : public QObject {
     Q_OBJECT
 public:
-    ManagedCharge(Form& form, ModbusLink& link, StatusPane& status, const Clock& clock,
-                  FileFailures& failures, QObject* parent = nullptr);
-
-    // The installation's rated battery power in watts, known after a poll cycle.
-    std::function<int32_t()> ratedBatteryWatts;
+    ManagedCharge(ModbusLink& link, StatusPane& status, const Clock& clock, FileFailures& failures,
+                  QObject* parent = nullptr);
 
     void setWindow(const ChargeWindow& window);
     const ChargeWindow& window() const { return window_; }
+    // This program manages charges (a window or Home Assistant control is set up): the command
+    // registers are read once a run, and a charge found there is ended at the program's end.
+    // Otherwise they are read only while a charge of this program's may run.
+    void setManaged(bool managed) { managed_ = managed_ || managed; }
+    // Reads the state file an earlier run left; it is acted on after the first poll cycle.
+    void restore();
 
     // Checks the request and, when it passes, writes the command; a running charge is replaced.
     ChargeStartResult start(const ChargeRequest& request);
-    // Reports a request its source could not make into a start (a malformed command): a status
-    // line and a control-log line, as a refused start; nothing is written.
+    // Reports a request its source could not make into a start: a status line and a control-log
+    // line; nothing is written.
     void refuse(const ChargeRequest& request, const QString& reason);
-    // Ends the running charge, if any, with 0 W.
+    // Writes 0 W, whether or not a charge of this run is active.
     void stop(const QString& source, const QString& reason = QString());
-    // The end as the program stops. True while its 0 W is on its way; endWriteSettled follows.
+    // The program's end: true while an end is on its way; settled() follows its confirmation.
     bool finish();
-    bool endWriteInFlight() const { return endWrites_ > 0; }
+    // The end not confirmed yet, and why, for the program's last words.
+    QString unconfirmedEnd() const;
 
-    // The events it follows: a completed poll cycle with its state of charge, the connection.
-    void onPollCycleCompleted(const QString& batteryPercent);
+    // The events it follows: a completed poll cycle with its state of charge and the rated
+    // battery power read in it, the connection.
+    void onPollCycleCompleted(std::optional<int> soc, std::optional<int32_t> ratedWatts);
     void onConnected();
     void onLinkLost();
     // The one-second check of the time limit and the window; tests call it directly.
     void Tick();
 
     ChargeState state() const { return state_; }
+    ChargeDevice& device() { return device_; }
 
 Q_SIGNALS:
     void stateChanged();
-    // The 0 W of an end was echoed (true) or could not be written (false).
-    void endWriteSettled(bool ok);
+    // The end was confirmed: the installation reads back 0 W.
+    void settled();
     // A status line was added (a start, an end, a refusal, a write that failed).
     void reported();
 
 private:
     ChargeStartResult Check(const ChargeRequest& request) const;
-    void Begin(const ChargeRequest& request, const QDateTime& endsAt);
+    void Begin(const ChargeRequest& request, qint64 durationMs, const QString& until);
     void End(const QString& source, const QString& reason);
-    void WriteCommand(int32_t watts, bool end);
-    void Status(const QString& line);
-    void Report(const QString& source, const QString& action, double powerKw,
-                const std::optional<int>& target, const QString& reason);
+    void Confirmed(int32_t watts);
+    void Failed(int32_t watts, const QString& reason);
+    void ReadBack();
+    void Resolve();
     void CheckWindow();
+    void CheckLimits();
+    void SetPhase(ChargePhase phase);
+    void Save();
+    void Line(const QString& source, const QString& action, double powerKw, const QString& reason);
 
-    Form& form_;
     ModbusLink& link_;
-    StatusPane& status_;
+    ControlLog log_;
     const Clock& clock_;
     FileFailures& failures_;
+    ChargeDevice device_;
     ChargeWindow window_;
     ChargeState state_;
-    int32_t watts_ = 0;
+    ChargeIntent intent_;
+    std::optional<ChargeIntent> saved_;
+    std::optional<ChargeIntent> restored_; // from an earlier run, until the first read-back
+    std::optional<qint64> deadlineMs_;     // on the monotonic clock
+    QString endSource_;
+    QString endReason_;
+    QString lastFailure_;
     QTimer tick_;
+    bool managed_ = false;
     bool haveCycle_ = false;
+    bool knowsDevice_ = false;
+    bool endFailing_ = false;
     std::optional<int> soc_;
-    // The 0 W of an end that could not go out yet: it goes out when the connection is back.
-    bool endPending_ = false;
-    int endWrites_ = 0;
-    // The start of the window already served (started, or found at its target).
-    QDateTime windowServed_;
+    std::optional<int32_t> ratedWatts_;
     QString lastWindowRefusal_;
 };

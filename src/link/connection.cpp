@@ -206,7 +206,7 @@ void ModbusLink::Winsock1_Close() {
 }
 
 void ModbusLink::MarkDisconnected() {
-    FailQueuedWrites();
+    FailQueued(QStringLiteral("the connection was lost"));
     if (onClosed) {
         onClosed();
     }
@@ -222,23 +222,29 @@ void ModbusLink::Winsock1_DataArrival() {
     const bool startsAFrame = reader_.pending() == 0;
     reader_.append(bytes);
     bool answered = false;
-    // A decoder may queue a write of its own; only one sent before these frames is answered here.
-    const bool answersWrite = writeOutstanding_;
-    std::optional<QByteArray> writeAnswer;
+    // A decoder may queue a command of its own; only a request sent before these frames is
+    // answered here.
+    const bool queuedOut = queue_.outstanding();
+    std::optional<QByteArray> queuedAnswer;
     for (QByteArray frame = reader_.next(); !frame.isEmpty(); frame = reader_.next()) {
         const Asked asked = pending_.Take(frame);
         if (asked.kind == Asked::Kind::Nothing) {
             continue; // a second copy of an answer, or one nobody waits for
         }
         answered = true;
-        if (answersWrite && asked.kind == Asked::Kind::Write && !writeAnswer) {
-            writeAnswer = frame;
-        }
         if (pending_.Empty()) {
             form_.awaitingResponse = false;
             responseTimer_.stop();
         }
         reconnectDelayMs_ = kFirstReconnectDelayMs;
+        const bool forQueue =
+            queuedOut && !queuedAnswer &&
+            (asked.kind == Asked::Kind::Write ||
+             (asked.kind == Asked::Kind::Read && queue_.answersRead(asked.start, asked.quantity)));
+        if (forQueue) {
+            queuedAnswer = frame;
+            continue; // the command's own answer: no decoder's business
+        }
         // Each response is its own event: a failing decode does not stop the next one. A
         // decoder may send the next read, which the following bytes may already answer.
         boundary_.run(QStringLiteral("Winsock1_DataArrival"),
@@ -257,15 +263,16 @@ void ModbusLink::Winsock1_DataArrival() {
         partialAge_.start();
         staleTimer_.start();
     }
-    if (writeAnswer) {
-        QueuedWriteAnswered(*writeAnswer);
+    if (queuedAnswer) {
+        queue_.answered(*queuedAnswer);
     }
-    if (deferredRead_ && !form_.awaitingResponse && form_.isConnected) {
+    // A batch goes on back to back; a poll read held for it goes after its last answer.
+    SendQueued();
+    if (deferredRead_ && queue_.empty() && !form_.awaitingResponse && form_.isConnected) {
         const DeferredRead read = *deferredRead_;
         deferredRead_.reset();
         SendModbusRequest(read.start, read.quantity, read.transactionId);
     }
-    SendQueuedWrite();
 }
 
 bool ModbusLink::WasReset() const {
@@ -283,59 +290,62 @@ void ModbusLink::ReleaseWatch() {
     }
 }
 
-void ModbusLink::QueueWrites(const QList<QPair<int32_t, int32_t>>& writes, std::function<void(bool)> done) {
-    if (!form_.isConnected || writes.isEmpty()) {
+void ModbusLink::QueueCommand(const QList<QueuedRequest>& requests, CommandQueue::Done done) {
+    if (!form_.isConnected) {
         if (done) {
-            done(writes.isEmpty() && form_.isConnected);
+            done(CommandAnswer{false, QStringLiteral("not connected"), {}});
         }
         return;
     }
-    for (const auto& [reg, value] : writes) {
-        writeQueue_.append({reg, value, nullptr});
-    }
-    writeQueue_.last().done = std::move(done);
-    SendQueuedWrite();
+    queue_.add(requests, std::move(done));
+    SendQueued();
 }
 
-void ModbusLink::SendQueuedWrite() {
-    if (writeQueue_.isEmpty() || writeOutstanding_ || form_.awaitingResponse || !form_.isConnected) {
+bool ModbusLink::isConnected() const {
+    return form_.isConnected;
+}
+
+bool ModbusLink::ConnectOnce() {
+    if (form_.isConnected || lastHost_.isEmpty()) {
+        return form_.isConnected;
+    }
+    reconnectTimer_.stop();
+    const auto state = socket_.state();
+    if (state != QAbstractSocket::HostLookupState && state != QAbstractSocket::ConnectingState) {
+        CloseSocket();
+        ReconnectNow();
+    }
+    return true;
+}
+
+void ModbusLink::holdPolling(bool hold) {
+    pollingHeld_ = hold;
+    if (hold) {
+        deferredRead_.reset();
+    }
+}
+
+void ModbusLink::SendQueued() {
+    if (queue_.empty() || queue_.outstanding() || form_.awaitingResponse || !form_.isConnected) {
         return;
     }
-    writeOutstanding_ = true;
-    SendWriteRegister(writeQueue_.first().reg, writeQueue_.first().value);
-}
-
-void ModbusLink::QueuedWriteAnswered(const QByteArray& frame) {
-    writeOutstanding_ = false;
-    const bool echoed = frame.size() >= 8 && static_cast<unsigned char>(frame[7]) == 6;
-    if (!echoed) {
-        // An exception reply: the device refused this write, so the rest of its batch would
-        // leave the command half done.
-        const QueuedWrite failed = writeQueue_.takeFirst();
-        std::function<void(bool)> done = failed.done;
-        while (!done && !writeQueue_.isEmpty()) {
-            done = writeQueue_.takeFirst().done;
+    queue_.sent();
+    const QueuedRequest& request = queue_.next();
+    if (request.read) {
+        const QByteArray adu =
+            BuildReadRequest(request.reg, static_cast<int16_t>(request.value), form_.nextTid);
+        form_.awaitingResponse = true;
+        if (Send(adu)) {
+            pending_.AddRead(adu);
         }
-        if (done) {
-            done(false);
-        }
-        return;
-    }
-    const QueuedWrite written = writeQueue_.takeFirst();
-    if (written.done) {
-        written.done(true);
+    } else {
+        SendWriteRegister(request.reg, request.value);
     }
 }
 
-void ModbusLink::FailQueuedWrites() {
-    writeOutstanding_ = false;
+void ModbusLink::FailQueued(const QString& reason) {
     deferredRead_.reset();
-    const QList<QueuedWrite> dropped = std::exchange(writeQueue_, {});
-    for (const QueuedWrite& write : dropped) {
-        if (write.done) {
-            write.done(false);
-        }
-    }
+    queue_.failAll(reason);
 }
 
 void ModbusLink::Winsock1_Error(QAbstractSocket::SocketError error) {
@@ -368,9 +378,12 @@ bool ModbusLink::SendReadRegisters(const QString& startText, const QString& quan
 }
 
 void ModbusLink::SendModbusRequest(int32_t start, int16_t quantity, int32_t transactionId) {
+    if (pollingHeld_) {
+        return;
+    }
     const QByteArray adu = BuildReadRequest(start, quantity, transactionId);
-    if (form_.awaitingResponse) {
-        if (writeOutstanding_) {
+    if (form_.awaitingResponse || queue_.outstanding()) {
+        if (queue_.outstanding()) {
             deferredRead_ = DeferredRead{start, quantity, transactionId};
         }
         return;
@@ -438,7 +451,8 @@ void ModbusLink::HandleTimeout() {
 }
 
 void ModbusLink::ReconnectSocket() {
-    FailQueuedWrites();
+    FailQueued(form_.isConnected ? QStringLiteral("no answer in time; reconnecting")
+                                 : QStringLiteral("the connection was lost"));
     // One attempt at a time: a reconnect already waiting or under way stands.
     const auto state = socket_.state();
     if (reconnectTimer_.isActive() || lastHost_.isEmpty() || state == QAbstractSocket::HostLookupState ||

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/command_queue.h"
 #include "link/dispatch.h"
 #include "link/frame_reader.h"
 
@@ -49,12 +50,19 @@ public:
     bool SendReadRegisters(const QString& startText, const QString& quantityText);
     void SendModbusRequest(int32_t start, int16_t quantity, int32_t transactionId);
     void SendWriteRegister(int32_t reg, int32_t value);
-    // Single-register writes that keep the one-request-at-a-time rule: each goes out once nothing
-    // is outstanding and the poll cycle under way has ended, the next after the echo of the one
-    // before. done(true) after the last echo; done(false) at once when not connected, on an
-    // exception reply, or when the connection fails first (the writes not yet sent are dropped).
-    void QueueWrites(const QList<QPair<int32_t, int32_t>>& writes, std::function<void(bool ok)> done);
-    bool writesQueued() const { return !writeQueue_.isEmpty() || writeOutstanding_; }
+    // A batch of single-register writes and reads that keeps the one-request-at-a-time rule: it
+    // goes out once nothing is outstanding and the poll cycle under way has ended, each request
+    // after the answer to the one before, no poll read in between. done hears once: every echo
+    // as written and every read answered, or the first failure (an exception reply, an echo
+    // that differs, a time-out, not connected, a lost connection); the rest is then dropped.
+    void QueueCommand(const QList<QueuedRequest>& requests, CommandQueue::Done done);
+    bool commandsQueued() const { return !queue_.empty(); }
+    bool isConnected() const;
+    // One attempt to connect again at once, to the address last connected to (the program's end
+    // wants its last command out); false when there is none.
+    bool ConnectOnce();
+    // While held, no poll read goes out (the program is ending); queued commands still do.
+    void holdPolling(bool hold);
     void HandleTimeout();
     void ReconnectSocket();
 
@@ -79,15 +87,9 @@ private:
     bool Send(const QByteArray& adu);
     void SendFailed(int number, int step, const QString& description);
     void CloseSocket();
-    void SendQueuedWrite();
-    void QueuedWriteAnswered(const QByteArray& frame);
-    void FailQueuedWrites();
+    void SendQueued();
+    void FailQueued(const QString& reason);
 
-    struct QueuedWrite {
-        int32_t reg = 0;
-        int32_t value = 0;
-        std::function<void(bool)> done; // on the last write of a batch only
-    };
     struct DeferredRead {
         int32_t start = 0;
         int16_t quantity = 0;
@@ -120,9 +122,9 @@ private:
     int reconnectDelayMs_ = 1000;
     bool ownClose_ = false;
     bool errorState_ = false;
-    QList<QueuedWrite> writeQueue_;
-    bool writeOutstanding_ = false;
-    // A poll read that came while a queued write was outstanding goes out after its echo.
+    CommandQueue queue_;
+    bool pollingHeld_ = false;
+    // A poll read that came while a queued command was outstanding goes out after the batch.
     std::optional<DeferredRead> deferredRead_;
     int watchFd_ = -1;
 };

@@ -64,6 +64,10 @@ bool CheckTopicPrefix(const QString& prefix, QString* reason) {
 
 BrokerOptions ReadBrokerConf(const QString& path) {
     QSettings conf(path, QSettings::IniFormat);
+    return ReadBrokerConf(conf);
+}
+
+BrokerOptions ReadBrokerConf(QSettings& conf) {
     conf.beginGroup(QStringLiteral("mqtt"));
     BrokerOptions options;
     options.address = conf.value(QStringLiteral("host")).toString();
@@ -72,11 +76,13 @@ BrokerOptions ReadBrokerConf(const QString& path) {
     options.caFile = conf.value(QStringLiteral("tls")).toString();
     options.energyUnit = conf.value(QStringLiteral("energy_unit")).toString().trimmed();
     options.control = conf.value(QStringLiteral("control")).toString().trimmed();
+    conf.endGroup();
     return options;
 }
 
 bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions& file,
-                           const QByteArray& password, BrokerSettings* settings, QString* error) {
+                           const QByteArray& password, BrokerSettings* settings, QString* error,
+                           const QString& confName) {
     const auto pick = [](const QString& first, const QString& second) {
         return first.isEmpty() ? second : first;
     };
@@ -91,7 +97,7 @@ bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions
     const QString unit = pick(commandLine.energyUnit, file.energyUnit);
     if (!unit.isEmpty() && unit != QLatin1String("Wh") && unit != QLatin1String("kWh")) {
         *error = QStringLiteral("energy_unit in the [mqtt] section of %1 must be Wh or kWh, not \"%2\"")
-                     .arg(QLatin1String(kBrokerConfFile), unit);
+                     .arg(confName, unit);
         return false;
     }
     settings->deviceCountsKwh = unit == QLatin1String("kWh");
@@ -102,7 +108,7 @@ bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions
                          QStringLiteral("0")};
     if (!control.isEmpty() && !yes.contains(control) && !no.contains(control)) {
         *error = QStringLiteral("control in the [mqtt] section of %1 must be true or false, not \"%2\"")
-                     .arg(QLatin1String(kBrokerConfFile), control);
+                     .arg(confName, control);
         return false;
     }
     settings->control = yes.contains(control);
@@ -116,7 +122,7 @@ bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions
             settings->control) {
             *error = QStringLiteral("the MQTT options need a broker: --mqtt HOST[:PORT] or host in the "
                                     "[mqtt] section of %1")
-                         .arg(QLatin1String(kBrokerConfFile));
+                         .arg(confName);
             return false;
         }
         return true; // no publishing

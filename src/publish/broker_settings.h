@@ -44,12 +44,16 @@ bool ParseBrokerAddress(const QString& text, QString* host, quint16* port);
 // (the broker's own topics), no empty level. False with the reason.
 bool CheckTopicPrefix(const QString& prefix, QString* reason);
 
-// The [mqtt] section of the optional settings file (keys host, topic, user, tls, energy_unit,
-// control); a
-// missing file gives nothing.
+class QSettings;
+
+// The [mqtt] section of the settings file (keys host, topic, user, tls, energy_unit, control).
+BrokerOptions ReadBrokerConf(QSettings& conf);
+// The same from the file at path; a missing file gives nothing.
 BrokerOptions ReadBrokerConf(const QString& path);
 
 // The file's options under the command line's, the password from the environment. False with a
 // one-line reason for a bad address, a bad prefix or energy unit, or an option that names no broker.
+// fileName names the settings file in the messages.
 bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions& file,
-                           const QByteArray& password, BrokerSettings* settings, QString* error);
+                           const QByteArray& password, BrokerSettings* settings, QString* error,
+                           const QString& fileName = QString::fromLatin1(kBrokerConfFile));

@@ -1,5 +1,6 @@
 #include "publish/charge_commands.h"
 
+#include "controls/control_log.h"
 #include "publish/charge_discovery.h"
 #include "publish/mqtt_publisher.h"
 #include "publish/state_message.h"
@@ -67,7 +68,7 @@ bool ParseChargeSet(const QByteArray& payload, ChargeRequest* request, QString* 
         const auto key = std::find_if(std::begin(keys), std::end(keys),
                                       [&](const char* k) { return i.key() == QLatin1String(k); });
         if (key == std::end(keys)) {
-            *reason = QStringLiteral("unknown key \"%1\" (power_kw, minutes, target_soc)").arg(i.key());
+            *reason = QStringLiteral("unknown key %1 (power_kw, minutes, target_soc)").arg(Quoted(i.key()));
             return false;
         }
         if (!i.value().isDouble() && !i.value().isNull()) {
@@ -88,8 +89,14 @@ bool ParseChargeSet(const QByteArray& payload, ChargeRequest* request, QString* 
 QByteArray ChargeStateJson(const ChargeState& state) {
     const auto time = [](const QDateTime& t) { return t.isValid() ? QJsonValue(IsoTime(t)) : QJsonValue(); };
     const auto orNull = [](const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
+    static const char* const kPhases[] = {"idle", "starting", "running", "ending"};
     QJsonObject json;
     json.insert(QLatin1String("active"), state.active);
+    json.insert(QLatin1String("state"), QLatin1String(kPhases[static_cast<int>(state.phase)]));
+    json.insert(QLatin1String("end_confirmed"), state.endConfirmed);
+    json.insert(QLatin1String("device_power_w"),
+                state.deviceWatts ? QJsonValue(*state.deviceWatts) : QJsonValue());
+    json.insert(QLatin1String("not_started_here"), state.foreign);
     json.insert(QLatin1String("source"), orNull(state.source));
     json.insert(QLatin1String("power_kw"), state.active ? state.powerKw : 0.0);
     json.insert(QLatin1String("started"), state.active ? time(state.started) : QJsonValue());
@@ -117,7 +124,9 @@ void ChargeCommands::Subscribe(const QString& previous) {
         if (!previous.isEmpty()) {
             publisher_.session().unsubscribe(previous.toUtf8() + leaf);
         }
-        publisher_.session().subscribe(publisher_.prefix().toUtf8() + leaf);
+        // A stop must not be lost to a reconnect: QoS 1 in a session the broker keeps.
+        publisher_.session().subscribe(publisher_.prefix().toUtf8() + leaf,
+                                       leaf == charge_topic::kStop ? 1 : 0);
     }
 }
 
@@ -153,12 +162,29 @@ void ChargeCommands::Received(const QByteArray& topic, const QByteArray& payload
         ChargeRequest request;
         QString reason;
         if (ParseChargeSet(payload, &request, &reason)) {
-            charge_.start(request);
+            if (Paced()) {
+                charge_.start(request);
+            }
         } else {
-            charge_.refuse(request,
-                           QString::fromUtf8(charge_topic::kSet + 1) + QStringLiteral(": ") + reason);
+            charge_.refuse(request, QString::fromUtf8(charge_topic::kSet + 1) + QStringLiteral(": ") +
+                                        reason + QStringLiteral(" in ") + Quoted(QString::fromUtf8(payload)));
         }
     }
+}
+
+bool ChargeCommands::Paced() {
+    constexpr qint64 kGapMs = 1000;
+    if (lastStart_.isValid() && lastStart_.elapsed() < kGapMs) {
+        if (!burstSaid_) {
+            burstSaid_ = true;
+            charge_.refuse(Refused(), QStringLiteral("more than one start command a second; the rest of this "
+                                                     "burst is dropped"));
+        }
+        return false;
+    }
+    lastStart_.start();
+    burstSaid_ = false;
+    return true;
 }
 
 void ChargeCommands::Setting(std::optional<double>* setting, const char* name, const QByteArray& payload) {
@@ -170,8 +196,8 @@ void ChargeCommands::Setting(std::optional<double>* setting, const char* name, c
     bool ok = false;
     const double value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value)) {
-        charge_.refuse(Refused(), QStringLiteral("the setting %1 \"%2\" is not a number; it stays as it was")
-                                      .arg(QLatin1String(name), QString::fromUtf8(text.left(40))));
+        charge_.refuse(Refused(), QStringLiteral("the setting %1 %2 is not a number; it stays as it was")
+                                      .arg(QLatin1String(name), Quoted(QString::fromUtf8(text))));
         return;
     }
     *setting = value;
@@ -185,7 +211,9 @@ void ChargeCommands::StartFromSettings() {
                      .arg(publisher_.prefix(), QLatin1String(charge_topic::kPower));
     }
     if (powerKw_ && MakeRequest(powerKw_, minutes_, targetSoc_, &request, &reason)) {
-        charge_.start(request);
+        if (Paced()) {
+            charge_.start(request);
+        }
         return;
     }
     request.source = QLatin1String(kSource);

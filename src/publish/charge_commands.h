@@ -3,6 +3,7 @@
 #include "controls/managed_charge.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <optional>
 
@@ -22,7 +23,10 @@ QByteArray ChargeStateJson(const ChargeState& state);
 // minutes, target_soc), PREFIX/charge/stop ends it whatever it says; PREFIX/charge/state (retained)
 // follows every start and end. Only a command that arrives while the client listens acts: the
 // broker's retained copy, sent on subscribing, is reported and dropped, so a restart never starts a
-// charge by itself. The settings may be retained: they only act through a start.
+// charge by itself. The settings may be retained: they only act through a start. Commands that
+// start a charge act at most once a second, the rest of a burst refused (said once per burst);
+// a stop always acts, and is subscribed at QoS 1 so that one sent while the broker link is down
+// arrives when it is back.
 class ChargeCommands : public QObject {
     Q_OBJECT
 public:
@@ -34,10 +38,14 @@ private:
     void Setting(std::optional<double>* setting, const char* leaf, const QByteArray& payload);
     void StartFromSettings();
     ChargeRequest Refused() const;
+    // False, with the burst said once, for a start within a second of the last one that acted.
+    bool Paced();
 
     MqttPublisher& publisher_;
     ManagedCharge& charge_;
     std::optional<double> powerKw_;
     std::optional<double> minutes_;
     std::optional<double> targetSoc_;
+    QElapsedTimer lastStart_;
+    bool burstSaid_ = false;
 };

@@ -44,8 +44,12 @@ QList<EntityConfig> ChargeEntityConfigs(const QString& prefix, double ratedWatts
     QJsonObject state;
     state.insert(QLatin1String("name"), QStringLiteral("Managed charge"));
     state.insert(QLatin1String("state_topic"), prefix + QLatin1String(charge_topic::kState));
+    // "ending" until the installation reads back 0 W: never "idle" while it may still charge.
     state.insert(QLatin1String("value_template"),
-                 QStringLiteral("{{ 'charging' if value_json.active else 'idle' }}"));
+                 QStringLiteral("{{ 'charging' if value_json.active else ('ending' if value_json.state == "
+                                "'ending' else ('charging, not started here' if value_json.not_started_here "
+                                "else 'idle')) }}"));
+    state.insert(QLatin1String("availability_topic"), prefix + QStringLiteral("/availability"));
     state.insert(QLatin1String("json_attributes_topic"), prefix + QLatin1String(charge_topic::kState));
     state.insert(QLatin1String("icon"), QStringLiteral("mdi:battery-charging"));
     return {

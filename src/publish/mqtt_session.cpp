@@ -103,19 +103,19 @@ void MqttSession::setWill(const QByteArray& topic, const QByteArray& payload) {
     willPayload_ = payload;
 }
 
-void MqttSession::subscribe(const QByteArray& filter) {
-    if (filters_.contains(filter)) {
+void MqttSession::subscribe(const QByteArray& filter, int qos) {
+    if (std::any_of(filters_.cbegin(), filters_.cend(), [&](const auto& f) { return f.first == filter; })) {
         return;
     }
-    filters_.append(filter);
+    filters_.append({filter, qos});
     if (connected_) {
-        Checked(mosquitto_subscribe(mosq_, nullptr, filter.constData(), 0), 50, "cannot subscribe to ",
+        Checked(mosquitto_subscribe(mosq_, nullptr, filter.constData(), qos), 50, "cannot subscribe to ",
                 filter);
     }
 }
 
 void MqttSession::unsubscribe(const QByteArray& filter) {
-    if (filters_.removeAll(filter) > 0 && connected_) {
+    if (filters_.removeIf([&](const auto& f) { return f.first == filter; }) > 0 && connected_) {
         Checked(mosquitto_unsubscribe(mosq_, nullptr, filter.constData()), 50, "cannot unsubscribe from ",
                 filter);
     }
@@ -227,7 +227,7 @@ void MqttSession::Connect() {
 void MqttSession::StartClient(const QString& host) {
     Teardown();
     ++attempts_;
-    mosq_ = mosquitto_new(nullptr, true, this);
+    mosq_ = mosquitto_new(clientId_.isEmpty() ? nullptr : clientId_.constData(), clientId_.isEmpty(), this);
     if (mosq_ == nullptr) {
         GiveUp(7, 10,
                MosquittoLibraryLoaded() ? QStringLiteral("out of memory")
@@ -339,8 +339,8 @@ void MqttSession::Started() {
     failing_ = false;
     publishFailing_ = false;
     delayMs_ = firstDelayMs_;
-    for (const QByteArray& filter : filters_) {
-        Checked(mosquitto_subscribe(mosq_, nullptr, filter.constData(), 0), 50, "cannot subscribe to ",
+    for (const auto& [filter, qos] : filters_) {
+        Checked(mosquitto_subscribe(mosq_, nullptr, filter.constData(), qos), 50, "cannot subscribe to ",
                 filter);
     }
     if (notify) {

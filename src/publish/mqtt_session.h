@@ -30,7 +30,10 @@ public:
     // The last will of the sessions to come (retained).
     void setWill(const QByteArray& topic, const QByteArray& payload);
     // A topic filter subscribed to in this session, if one is up, and in every one after.
-    void subscribe(const QByteArray& filter);
+    void subscribe(const QByteArray& filter, int qos = 0);
+    // Sessions under this client id that the broker keeps across reconnects (not clean): a
+    // QoS 1 message sent while the link was down still arrives.
+    void setPersistentId(const QByteArray& clientId) { clientId_ = clientId; }
     void unsubscribe(const QByteArray& filter);
 
     // Starts a session unless one is up, under way or paced.
@@ -109,7 +112,8 @@ private:
     bool publishFailing_ = false;
     QByteArray willTopic_;
     QByteArray willPayload_;
-    QList<QByteArray> filters_;
+    QList<QPair<QByteArray, int>> filters_; // filter and QoS
+    QByteArray clientId_;
     // What the library's callbacks saw, handled once the library call has returned.
     int connackRc_ = -1;
     bool dropped_ = false;

@@ -85,3 +85,9 @@ QDateTime SystemClock::now() const {
     }
     return last;
 }
+
+qint64 SystemClock::monotonicMs() const {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<qint64>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}

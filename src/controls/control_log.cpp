@@ -1,0 +1,51 @@
+#include "controls/control_log.h"
+
+#include "link/status_pane.h"
+#include "support/clock.h"
+#include "support/file_failures.h"
+#include "support/file_utils.h"
+#include "support/text_forms.h"
+
+#include <QFile>
+
+const char* const kControlLogFile = "ModbusClient control.log";
+
+QString KwText(double kw) {
+    return DecimalText(kw) + QStringLiteral(" kW");
+}
+
+QString PercentText(int value) {
+    return QString::number(value) + QStringLiteral(" %");
+}
+
+QString Quoted(const QString& text) {
+    constexpr int kMost = 200;
+    return QLatin1Char('"') + (text.size() > kMost ? text.left(kMost) + QStringLiteral("...") : text) +
+           QLatin1Char('"');
+}
+
+void ControlLog::status(const QString& text) {
+    status_.AppendStatusLine(text);
+}
+
+void ControlLog::line(const QString& source, const QString& action, double powerKw,
+                      const std::optional<int>& target, const QString& reason) {
+    const QString targetText = target ? PercentText(*target) : QStringLiteral("no target");
+    status(QStringLiteral("Managed charge %1 (%2): %3, %4, %5")
+               .arg(action, source, KwText(powerKw), targetText, reason));
+    const QString path = QString::fromLatin1(kControlLogFile);
+    const QString text = HostNow(clock_.now()) + QStringLiteral(", ") + source + QStringLiteral(", ") +
+                         action + QStringLiteral(", ") + KwText(powerKw) + QStringLiteral(", ") + targetText +
+                         QStringLiteral(", ") + reason + CrLf();
+    QFile file(path);
+    const QByteArray bytes = text.toUtf8();
+    // One write a line, so that a reader or a power cut never meets half of one.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered) &&
+        file.write(bytes) == bytes.size()) {
+        failures_.succeeded(path);
+        return;
+    }
+    failures_.failed(path,
+                     FileFailure{ClassicFileError(file, path), 10, QStringLiteral("ControlLog"), QString()},
+                     QString());
+}
