@@ -97,7 +97,9 @@ void FakeServer::onReadyRead() {
 }
 
 void FakeServer::Meet(QTcpSocket* socket, const QByteArray& request, Fault fault) {
-    const QByteArray response = Answer(request);
+    // A refused write leaves the register as it was.
+    const bool refused = fault == Fault::Exception || fault == Fault::WrongEcho;
+    const QByteArray response = refused ? QByteArray() : Answer(request);
     switch (fault) {
     case Fault::Normal:
         socket->write(response);
@@ -122,6 +124,12 @@ void FakeServer::Meet(QTcpSocket* socket, const QByteArray& request, Fault fault
     case Fault::Garbage:
         socket->write(QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n"));
         break;
+    case Fault::WrongEcho: {
+        QByteArray echo = request;
+        echo[11] = static_cast<char>(request[11] + 1);
+        socket->write(echo);
+        break;
+    }
     case Fault::Exception:
         socket->write(request.left(4) + Hex("00 03") + request.mid(6, 1) +
                       QByteArray(1, static_cast<char>(request[7] | 0x80)) + Hex("02"));

@@ -31,6 +31,7 @@ public:
         ShortLength,   // the answer with a length field one too small
         ProtocolOne,   // the answer with protocol identifier 1
         Doubled,       // the answer twice in one segment
+        WrongEcho,     // a write's echo with a value one higher, the register left as it was
     };
 
     explicit FakeServer(QObject* parent = nullptr);

@@ -8,6 +8,7 @@
 #include <QTcpServer>
 
 #include <cstdio>
+#include <signal.h>
 
 Program::Program(const QString& path, const QStringList& arguments, const QString& folder) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -29,6 +30,18 @@ int Program::stop() {
             process_.waitForFinished(5000);
             return -1;
         }
+    }
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+int Program::signal(int number) {
+    ::kill(static_cast<pid_t>(process_.processId()), number);
+    return wait(15000);
+}
+
+int Program::wait(int ms) {
+    if (!process_.waitForFinished(ms)) {
+        return -1;
     }
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }

@@ -24,6 +24,11 @@ public:
     quint16 listeningPort();
     // SIGTERM and the exit code, or -1 when it does not end in time.
     int stop();
+    // The signal, then the exit code once it ends (-1 for a kill or when it does not end within
+    // 15 s).
+    int signal(int number);
+    // The exit code once it ends by itself, -1 when it does not within ms.
+    int wait(int ms);
 
 private:
     QProcess process_;

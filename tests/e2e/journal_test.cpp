@@ -47,12 +47,14 @@ TEST_F(Journal, EachLineCarriesItsPriorityAndTheFilesGoToTheWorkdir) {
     }
     EXPECT_TRUE(QFile::exists(path(QStringLiteral("new/dir/ModbusClient errors.log"))));
 
+    // A bad poll rate in the settings file is refused like any bad setting, naming the file.
     WriteAll(path(QStringLiteral("bad.conf")), "poll = soon\n");
-    Start(client, QStringLiteral("--headless --data-folder --config bad.conf"));
-    EXPECT_EQ(Finish(client, 1500), 0);
+    Start(client, QStringLiteral("--headless --data-folder --config ") + path(QStringLiteral("bad.conf")));
+    EXPECT_EQ(Finish(client, 5000), 2);
     EXPECT_TRUE(QDir(path(QStringLiteral("data/ModbusClient"))).exists());
-    EXPECT_EQ(client.readAllStandardError(),
-              "<4>Poll rate must be a number of seconds from 0.001 to 65.535\n");
+    EXPECT_EQ(client.readAllStandardError().toStdString(),
+              "<3>ModbusClient: poll must be a number of seconds from 0.001 to 65.535 in " +
+                  path(QStringLiteral("bad.conf")).toStdString() + "\n<3>Try --help.\n");
 }
 
 TEST_F(Journal, HelpAndExitStatuses) {
