@@ -22,7 +22,7 @@ std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSetting
         shell.status().AppendStatusLine(text);
         Q_EMIT shell.changed();
     };
-    QObject::connect(&shell, &Shell::pollCycleCompleted, p, [p, &shell] { p->cycleCompleted(shell.form()); });
+    QObject::connect(&shell, &Shell::cycleCompleted, p, &MqttPublisher::cycleCompleted);
     QObject::connect(&shell, &Shell::linkLost, p, [p] { p->linkLost(); });
     if (settings.control) {
         // One session the broker keeps for this installation's folder, so that a stop sent while

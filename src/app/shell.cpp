@@ -5,7 +5,6 @@
 #include "decode/block_b.h"
 #include "decode/block_c.h"
 #include "decode/block_d.h"
-#include "decode/conversions.h"
 #include "decode/register_listing.h"
 #include "energy/night.h"
 #include "link/device_type.h"
@@ -18,7 +17,6 @@
 
 #include <QEventLoop>
 #include <QLocale>
-#include <utility>
 
 const char* const kPollRateMessage = "Poll rate must be a number of seconds from 0.001 to 65.535";
 const char* const kStartRangeMessage = "Reg must be a register number from 0 to 65535";
@@ -50,7 +48,8 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
                                    [this](const QString& start, const QString& quantity) {
                                        return link_.SendReadRegisters(start, quantity);
                                    },
-                                   [this]() -> ControlsForm& { return LoadedControls(); }} {
+                                   [this]() -> ControlsForm& { return LoadedControls(); },
+                                   &reading_} {
     boundary_.afterEvent = [this] { Q_EMIT changed(); };
     fileFailures_.notify = [this](const QString& text) {
         status_.AppendStatusLine(text);
@@ -66,15 +65,13 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     // per run and its recovery is seen, whatever the other blocks do in between.
     DecoderTable decoders;
     decoders.blockA = [this](const QByteArray& data) {
-        boundary_.run(QStringLiteral("DecodeBlockA"), [&] {
-            cycleRatedWatts_ = ToUInt32(RegisterWord(data, 29), RegisterWord(data, 30));
-            DecodeBlockA(decode_, identity_, data);
-        });
+        boundary_.run(QStringLiteral("DecodeBlockA"), [&] { DecodeBlockA(decode_, identity_, data); });
     };
     decoders.blockB = [this](const QByteArray& data) {
         boundary_.run(QStringLiteral("DecodeBlockB"), [&] {
             DecodeBlockB(decode_, data);
             Q_EMIT pollCycleCompleted();
+            Q_EMIT cycleCompleted(reading_);
         });
     };
     decoders.blockC = [this](const QByteArray& data) {
@@ -100,11 +97,9 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
         charge_.onLinkLost();
         Q_EMIT linkLost();
     };
-    connect(this, &Shell::pollCycleCompleted, &charge_, [this] {
-        double soc = 0;
-        const bool known = ParseNumber(form_.BatteryPercent, &soc);
-        charge_.onPollCycleCompleted(known ? std::optional<int>(static_cast<int>(soc)) : std::nullopt,
-                                     std::exchange(cycleRatedWatts_, std::nullopt));
+    connect(this, &Shell::cycleCompleted, &charge_, [this](const Reading& reading) {
+        charge_.onPollCycleCompleted(static_cast<int>(reading.socPercent),
+                                     static_cast<int32_t>(reading.ratedBatteryW));
     });
     connect(&charge_, &ManagedCharge::reported, this, &Shell::changed);
 

@@ -7,6 +7,7 @@
 #include "link/connection.h"
 #include "link/status_pane.h"
 #include "model/form.h"
+#include "model/reading.h"
 #include "support/error_log.h"
 #include "support/event_boundary.h"
 #include "support/file_failures.h"
@@ -69,6 +70,8 @@ public:
     QTimer& timer3() { return timer3_; }
     ControlsEditor& controls() { return controls_; }
     ManagedCharge& charge() { return charge_; }
+    // The figures of the last completed poll cycle.
+    const Reading& reading() const { return reading_; }
 
     // The program's end: polling stops at once, and a managed charge (or one an earlier run left)
     // is ended; the event loop runs on, at most timeoutMs, until the installation reads back
@@ -81,6 +84,8 @@ Q_SIGNALS:
     void changed();
     // A poll cycle has decoded its last block: the form holds a complete set of figures.
     void pollCycleCompleted();
+    // The same cycle's figures as numbers, for the history, the publisher and the managed charge.
+    void cycleCompleted(const Reading& reading);
     // The midnight save has run: the form still holds the figures of the day that ended.
     void daySaved();
     // The connection to the installation is gone (closed, or given up for a reconnect).
@@ -111,5 +116,5 @@ private:
     QDate nightSavedFor_; // the date whose midnight was saved last
     ControlsEditor controls_{form_, timer1_, timer2_};
     ManagedCharge charge_{link_, status_, clock_, fileFailures_};
-    std::optional<int32_t> cycleRatedWatts_; // read in this cycle's block A
+    Reading reading_;
 };

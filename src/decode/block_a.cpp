@@ -1,11 +1,12 @@
 #include "decode/block_a.h"
 
-#include "model/form.h"
 #include "decode/conversions.h"
 #include "decode/decode_context.h"
 #include "decode/register_listing.h"
 #include "decode/soc_log.h"
 #include "link/status_pane.h"
+#include "model/form.h"
+#include "model/reading.h"
 #include "support/clock.h"
 #include "support/text_forms.h"
 
@@ -85,6 +86,25 @@ void DecodeBlockA(DecodeContext& ctx, DeviceIdentity& identity, const QByteArray
     // 6, 7.
     Split(ToInt32(w[71], w[72]), form.PVCharge, form.PVDischarge);
     Split(ToInt32(w[73], w[74]), form.GridCharge, form.GridDischarge);
+
+    if (ctx.reading != nullptr) {
+        Reading& reading = *ctx.reading;
+        reading.serial = identity.SerialText;
+        reading.hardware = form.HW;
+        reading.firmware = identity.FirmwareText;
+        reading.ratedPvW = identity.RatedPVPower;
+        reading.ratedBatteryW = ToUInt32(w[29], w[30]);
+        reading.capacityKWh = ToUInt32(w[31], w[32]);
+        reading.socPercent = w[95];
+        // Multiplied first: 57 % of 10240 kWh is 5836.8, not 5836.799999999999.
+        reading.levelKWh = static_cast<double>(w[95]) * static_cast<double>(reading.capacityKWh) / 100.0;
+        const int32_t pv = ToInt32(w[71], w[72]);
+        const int32_t grid = ToInt32(w[73], w[74]);
+        reading.pvChargeW = pv < 0 ? -static_cast<int64_t>(pv) : 0;
+        reading.pvDischargeW = pv < 0 ? 0 : pv;
+        reading.gridChargeW = grid < 0 ? -static_cast<int64_t>(grid) : 0;
+        reading.gridDischargeW = grid < 0 ? 0 : grid;
+    }
 
     // 8. Each cycle starts the status pane afresh.
     ctx.status.Replace(QStringLiteral("Polled 95 registers at ") + HostNow(ctx.clock.now()));

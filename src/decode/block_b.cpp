@@ -6,6 +6,7 @@
 #include "energy/battery_file.h"
 #include "link/status_pane.h"
 #include "model/form.h"
+#include "model/reading.h"
 #include "support/clock.h"
 #include "support/file_failures.h"
 #include "support/file_replacement.h"
@@ -41,6 +42,21 @@ void DecodeBlockB(DecodeContext& ctx, const QByteArray& data) {
     form.PVDischargeToday = Today(form.PVDischargeLife, form.NightPVDischargeLife);
     form.GridChargeToday = Today(form.GridChargeLife, form.NightGridChargeLife);
     form.GridDischargeToday = Today(form.GridDischargeLife, form.NightGridDischargeLife);
+
+    if (ctx.reading != nullptr) {
+        Reading& reading = *ctx.reading;
+        reading.lifetime = {ToUInt64(r[0], r[1], r[2], r[3]), ToUInt64(r[6], r[7], r[8], r[9]),
+                            ToUInt64(r[18], r[19], r[20], r[21]), ToUInt64(r[12], r[13], r[14], r[15])};
+        const QString* nights[] = {&form.NightPVChargeLife, &form.NightPVDischargeLife,
+                                   &form.NightGridChargeLife, &form.NightGridDischargeLife};
+        for (size_t i = 0; i < reading.lifetime.size(); ++i) {
+            reading.today[i].reset();
+            if (!nights[i]->isEmpty()) {
+                reading.today[i] = reading.lifetime[i] - LeadingNumber(*nights[i]);
+            }
+        }
+        reading.time = ctx.clock.now();
+    }
 
     // 4.
     ctx.status.AppendStatusLine(QStringLiteral("Polled 24 registers at ") + HostNow(ctx.clock.now()));

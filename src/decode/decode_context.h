@@ -7,6 +7,7 @@
 
 struct Form;
 struct ControlsForm;
+struct Reading;
 class StatusPane;
 class Clock;
 class ErrorLog;
@@ -23,6 +24,8 @@ struct DecodeContext {
     std::function<bool(const QString&, const QString&)> sendRead;
     // The control register editor's fields; loads the editor (not shown) when it is not loaded.
     std::function<ControlsForm&()> controls;
+    // The cycle's figures as numbers, filled as the blocks are decoded; none: not wanted.
+    Reading* reading = nullptr;
 };
 
 // Register word k of a response: bytes 9 + 2k and 10 + 2k, high byte first.

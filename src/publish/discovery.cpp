@@ -1,6 +1,6 @@
 #include "publish/discovery.h"
 
-#include "model/form.h"
+#include "model/reading.h"
 #include "publish/charge_discovery.h"
 
 #include <QJsonArray>
@@ -69,21 +69,21 @@ QByteArray ConfigTopic(const char* component, const QString& serial, const QStri
 
 } // namespace
 
-DeviceIdentityTexts DeviceTexts(const Form& form) {
-    return {form.SNum, form.HW, form.FW};
+DeviceIdentityTexts DeviceTexts(const Reading& reading) {
+    return {reading.serial, reading.hardware, reading.firmware};
 }
 
-QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, int expireAfterSeconds,
+QList<MqttMessage> DiscoveryMessages(const Reading& reading, const QString& prefix, int expireAfterSeconds,
                                      bool control) {
-    const QString serial = TopicSerial(form);
+    const QString serial = TopicSerial(reading.serial);
     QJsonObject device;
     device.insert(QLatin1String("identifiers"), QJsonArray{QStringLiteral("modbusclient_") + serial});
-    device.insert(QLatin1String("name"), QStringLiteral("Home battery ") + Printable(form.SNum));
+    device.insert(QLatin1String("name"), QStringLiteral("Home battery ") + Printable(reading.serial));
     device.insert(QLatin1String("manufacturer"), QStringLiteral("Talvex"));
     device.insert(QLatin1String("model"), QStringLiteral("Battery inverter"));
-    device.insert(QLatin1String("serial_number"), Printable(form.SNum));
-    device.insert(QLatin1String("sw_version"), Printable(form.FW));
-    device.insert(QLatin1String("hw_version"), Printable(form.HW));
+    device.insert(QLatin1String("serial_number"), Printable(reading.serial));
+    device.insert(QLatin1String("sw_version"), Printable(reading.firmware));
+    device.insert(QLatin1String("hw_version"), Printable(reading.hardware));
     QJsonObject origin;
     origin.insert(QLatin1String("name"), QStringLiteral("ModbusClient"));
     origin.insert(QLatin1String("sw_version"), QStringLiteral(MODBUSCLIENT_VERSION_TEXT));
@@ -143,26 +143,28 @@ QList<MqttMessage> DiscoveryMessages(const Form& form, const QString& prefix, in
                   QStringLiteral("{{ {'last_entry': value_json.last_entry} | tojson }}"));
     add("sensor", QStringLiteral("errors"), errors);
     if (control) {
-        for (const EntityConfig& entity : ChargeEntityConfigs(prefix, WholeNumber(form.BatteryPower))) {
+        for (const EntityConfig& entity :
+             ChargeEntityConfigs(prefix, static_cast<double>(reading.ratedBatteryW))) {
             add(entity.component, QLatin1String(entity.key), entity.config);
         }
     }
     return messages;
 }
 
-QList<QByteArray> RetiredConfigTopics(const Form& form, bool control) {
+QList<QByteArray> RetiredConfigTopics(const Reading& reading, bool control) {
     QSet<QByteArray> current;
-    for (const MqttMessage& message : DiscoveryMessages(form, QString(), 0, control)) {
+    for (const MqttMessage& message : DiscoveryMessages(reading, QString(), 0, control)) {
         current.insert(message.topic);
     }
     QList<QByteArray> retired;
     if (!control) {
         for (const EntityConfig& entity : ChargeEntityConfigs(QString(), 0)) {
-            retired.append(ConfigTopic(entity.component, TopicSerial(form), QLatin1String(entity.key)));
+            retired.append(
+                ConfigTopic(entity.component, TopicSerial(reading.serial), QLatin1String(entity.key)));
         }
     }
     for (const char* key : kEarlierKeys) {
-        const QByteArray topic = ConfigTopic("sensor", PlainTopicSerial(form), QLatin1String(key));
+        const QByteArray topic = ConfigTopic("sensor", PlainTopicSerial(reading.serial), QLatin1String(key));
         if (!current.contains(topic)) {
             retired.append(topic);
         }

@@ -1,6 +1,5 @@
 #include "publish/mqtt_publisher.h"
 
-#include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
 
@@ -28,7 +27,7 @@ MqttPublisher::MqttPublisher(const BrokerSettings& settings, const Clock& clock,
     connect(&staleTimer_, &QTimer::timeout, this, [this] { SetLive(false); });
     stateTimer_.setSingleShot(true);
     connect(&stateTimer_, &QTimer::timeout, this, [this] {
-        NewState(heldForm_, heldTime_);
+        NewState(held_);
         Flush();
     });
     connect(&session_, &MqttSession::sessionStarted, this, &MqttPublisher::SessionStarted);
@@ -42,16 +41,16 @@ MqttPublisher::~MqttPublisher() {
     session_.close();
 }
 
-void MqttPublisher::cycleCompleted(const Form& form) {
+void MqttPublisher::cycleCompleted(const Reading& reading) {
     correctionArmed_ = true;
     const int periodMs = pollPeriodMs ? pollPeriodMs() : 60000;
     staleTimer_.start(3 * periodMs);
     // Expiry counts the states sent, which come at most once a second.
     const int expireAfterSeconds =
         static_cast<int>(std::ceil(3 * std::max(periodMs, kStateEveryMs) / 1000.0));
-    if (DeviceTexts(form) != device_ || prefix_.isEmpty() || expireAfterSeconds != expireAfterSeconds_ ||
-        (control_ && form.BatteryPower != ratedPower_)) {
-        NewIdentity(form, expireAfterSeconds);
+    if (DeviceTexts(reading) != device_ || prefix_.isEmpty() || expireAfterSeconds != expireAfterSeconds_ ||
+        (control_ && reading.ratedBatteryW != ratedPower_)) {
+        NewIdentity(reading, expireAfterSeconds);
     }
     const bool wasLive = live_;
     if (!live_) {
@@ -63,8 +62,7 @@ void MqttPublisher::cycleCompleted(const Form& form) {
                                    sinceState_.elapsed() < kStateEveryMs)) {
         // Polling fast, too soon after the last state: this cycle's figures go when the interval
         // is up, unless a newer cycle's replace them first.
-        heldForm_ = form;
-        heldTime_ = clock_.now();
+        held_ = reading;
         if (!stateTimer_.isActive()) {
             stateTimer_.start(static_cast<int>(kStateEveryMs - sinceState_.elapsed()));
         }
@@ -72,25 +70,26 @@ void MqttPublisher::cycleCompleted(const Form& form) {
         session_.keepAlive();
         return;
     }
-    NewState(form, clock_.now());
+    NewState(reading);
     Flush();
     session_.keepAlive();
 }
 
-void MqttPublisher::NewState(const Form& form, const QDateTime& pollTime) {
-    newestState_ = StateJson(form, pollTime, deviceCountsKwh_);
+void MqttPublisher::NewState(const Reading& reading) {
+    newestState_ = StateJson(reading, deviceCountsKwh_);
     stateSent_ = false;
     sinceState_.start();
 }
 
-void MqttPublisher::NewIdentity(const Form& form, int expireAfterSeconds) {
-    device_ = DeviceTexts(form);
-    ratedPower_ = form.BatteryPower;
+void MqttPublisher::NewIdentity(const Reading& reading, int expireAfterSeconds) {
+    device_ = DeviceTexts(reading);
+    ratedPower_ = reading.ratedBatteryW;
     expireAfterSeconds_ = expireAfterSeconds;
-    const QString prefix = configuredPrefix_.isEmpty() ? DefaultTopicPrefix(form) : configuredPrefix_;
-    const QList<MqttMessage> discovery = DiscoveryMessages(form, prefix, expireAfterSeconds, control_);
+    const QString prefix =
+        configuredPrefix_.isEmpty() ? DefaultTopicPrefix(reading.serial) : configuredPrefix_;
+    const QList<MqttMessage> discovery = DiscoveryMessages(reading, prefix, expireAfterSeconds, control_);
     if (discovery_.isEmpty()) {
-        clear_ = RetiredConfigTopics(form, control_);
+        clear_ = RetiredConfigTopics(reading, control_);
     }
     QSet<QByteArray> topics;
     for (const MqttMessage& message : discovery) {
@@ -134,7 +133,7 @@ void MqttPublisher::linkLost() {
     if (stateTimer_.isActive()) {
         // The last complete cycle's figures are still the newest there are.
         stateTimer_.stop();
-        NewState(heldForm_, heldTime_);
+        NewState(held_);
     }
     SetLive(false);
 }

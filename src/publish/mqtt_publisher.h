@@ -4,7 +4,7 @@
 #include "publish/discovery.h"
 #include "publish/mqtt_session.h"
 
-#include "model/form.h"
+#include "model/reading.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -30,7 +30,7 @@ public:
     ~MqttPublisher() override;
 
     // A poll cycle completed: its figures are the newest state.
-    void cycleCompleted(const Form& form);
+    void cycleCompleted(const Reading& reading);
     // The link to the installation is lost: the figures are no longer live.
     void linkLost();
 
@@ -58,12 +58,12 @@ Q_SIGNALS:
     void prefixChanged(const QString& previous);
 
 private:
-    void NewIdentity(const Form& form, int expireAfterSeconds);
+    void NewIdentity(const Reading& reading, int expireAfterSeconds);
     void SessionStarted();
     void Received(const QByteArray& topic, const QByteArray& payload, bool retained);
     void SetLive(bool live);
     void Flush();
-    void NewState(const Form& form, const QDateTime& pollTime);
+    void NewState(const Reading& reading);
     QByteArray Topic(const char* leaf) const { return prefix_.toUtf8() + leaf; }
 
     MqttSession session_;
@@ -76,7 +76,7 @@ private:
 
     QString prefix_;
     DeviceIdentityTexts device_;
-    QString ratedPower_; // the number's top for the charge power
+    int64_t ratedPower_ = -1; // the number's top for the charge power
     int expireAfterSeconds_ = 0;
     QList<MqttMessage> discovery_;
     // Retained configs to remove: an earlier device's, figures no longer published.
@@ -86,8 +86,7 @@ private:
     // Polling faster than once a second: the newest cycle waiting for its turn.
     QElapsedTimer sinceState_;
     QTimer stateTimer_;
-    Form heldForm_;
-    QDateTime heldTime_;
+    Reading held_;
     bool discoverySent_ = false;
     bool availabilitySent_ = false;
     bool live_ = false;

@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-struct Form;
+struct Reading;
 
 struct MqttMessage {
     QByteArray topic;
@@ -18,28 +18,21 @@ QString Printable(const QString& text);
 // The serial number as one topic level: letters, digits, "_" and "-" only; "unknown" when the
 // installation reported none. A serial that needed characters replaced gets a short hash of
 // itself, so that serials differing only in those characters stay apart.
-QString TopicSerial(const Form& form);
+QString TopicSerial(const QString& serial);
 // The same without the hash, as the topics were named before.
-QString PlainTopicSerial(const Form& form);
-
-// The window shows the rated battery power grouped with its unit ("5,000 W"); its digits are
-// the whole number.
-double WholeNumber(const QString& grouped);
+QString PlainTopicSerial(const QString& serial);
 
 // ISO 8601 with the offset from UTC, the form Home Assistant's timestamps read.
 QString IsoTime(const QDateTime& t);
 
-// The shortest text that reads back as the same number, as std::to_chars writes it ("10240",
-// "1e+05", "4390.788"); the end of the text, or first when it does not fit.
-char* ShortestNumberText(char* first, char* last, double value);
-
 // The default prefix, "modbusclient/<serial>".
-QString DefaultTopicPrefix(const Form& form);
+QString DefaultTopicPrefix(const QString& serial);
 
 // The figures as a subscriber needs them, as one JSON object: numbers as numbers, every energy
-// in kWh (the counters converted from what the device counts in, the capacity as it stands), a day's counter
-// null until a night snapshot exists and never below zero, the time of the poll in ISO 8601 with its offset.
-QByteArray StateJson(const Form& form, const QDateTime& pollTime, bool deviceCountsKwh);
+// in kWh (the counters converted from what the device counts in, the capacity as it stands), a
+// day's counter null until a night snapshot exists and never below zero, the time of the poll in
+// ISO 8601 with its offset.
+QByteArray StateJson(const Reading& reading, bool deviceCountsKwh);
 
 // The error-log entries made since start: their count and the newest one's line.
 QByteArray ErrorsJson(int count, const QString& lastEntry);

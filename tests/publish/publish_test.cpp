@@ -190,7 +190,7 @@ TEST_F(PublishTest, PublishingCostsLittleClientTimePerCycle) {
         timespec start{};
         timespec end{};
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
-        publisher->cycleCompleted(shell.form());
+        publisher->cycleCompleted(shell.reading());
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
         cpuNs += (end.tv_sec - start.tv_sec) * 1e9 + (end.tv_nsec - start.tv_nsec);
         QCoreApplication::processEvents(); // the library's socket drains between cycles
