@@ -49,11 +49,11 @@ QString HourlySummary::startLine() const {
 
 QString HourlySummary::takeLine() {
     const int errors = shell_.log().entriesSinceStart();
-    const QString line = QStringLiteral("Last %1: poll cycles %2, errors %3; %4")
-                             .arg(Duration(intervalSeconds_))
-                             .arg(cycles_)
-                             .arg(errors - errorsBefore_)
-                             .arg(FiguresSummary(shell_.form()));
+    QString line = QStringLiteral("Last %1: poll cycles %2, errors %3; %4")
+                       .arg(Duration(intervalSeconds_))
+                       .arg(cycles_)
+                       .arg(errors - errorsBefore_)
+                       .arg(FiguresSummary(shell_.form()));
     cycles_ = 0;
     errorsBefore_ = errors;
     return line;
