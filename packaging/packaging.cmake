@@ -99,5 +99,8 @@ The window of ModbusClient: the decoded figures, the control register editor,
 the forced charge, the history charts and the log viewer, with a menu entry.
 The client itself, its service and battery-sim are in modbusclient.")
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "modbusclient (= ${PROJECT_VERSION})")
+# Before the split the one package modbusclient held the window program, menu entry and icon.
+set(CPACK_DEBIAN_GUI_PACKAGE_BREAKS "modbusclient (<< ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_GUI_PACKAGE_REPLACES "modbusclient (<< ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_GUI_PACKAGE_SECTION x11)
 include(CPack)
