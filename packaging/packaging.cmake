@@ -32,7 +32,11 @@ foreach(page ModbusClient battery-sim)
   install(FILES ${generated}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES packaging/completion/${page} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()
-install(FILES packaging/modbusclient@.service DESTINATION lib/systemd/system)
+# The unit names the program by its full path; a build installed under another prefix runs its own.
+file(READ packaging/modbusclient@.service unit)
+string(REPLACE "/usr/bin/ModbusClient " "${CMAKE_INSTALL_FULL_BINDIR}/ModbusClient " unit "${unit}")
+file(CONFIGURE OUTPUT ${generated}/modbusclient@.service CONTENT "${unit}" @ONLY)
+install(FILES ${generated}/modbusclient@.service DESTINATION lib/systemd/system)
 install(FILES packaging/modbusclient.sysusers DESTINATION lib/sysusers.d RENAME modbusclient.conf)
 install(FILES packaging/modbusclient.logrotate DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/logrotate.d
         RENAME modbusclient)
