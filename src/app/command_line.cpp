@@ -41,22 +41,29 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Modbus TCP client for a home battery and inverter installation."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Not addHelpOption(): its --help-all promises Qt's own options, which this program refuses.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on the options and exits."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Server TCP port (sets the Port field)."),
                                   QStringLiteral("N"));
     const QCommandLineOption connect(QStringLiteral("connect"),
                                      QStringLiteral("Press \"Connect\" once start-up is done."));
-    const QCommandLineOption poll(QStringLiteral("poll"),
-                                  QStringLiteral("Put SECONDS in the poll rate and tick \"Poll\"."),
-                                  QStringLiteral("SECONDS"));
+    const QCommandLineOption poll(
+        QStringLiteral("poll"),
+        QStringLiteral("Poll every SECONDS, 0.001 to 65.535 (puts it in the poll rate and "
+                       "ticks \"Poll\")."),
+        QStringLiteral("SECONDS"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
                                      QStringLiteral("Seconds to wait for a response (default 5)."),
                                      QStringLiteral("SECONDS"), QStringLiteral("5"));
-    const QCommandLineOption headless(QStringLiteral("headless"),
-                                      QStringLiteral("No windows: prompts on standard error, status lines on "
-                                                     "standard output; runs until SIGINT or SIGTERM."));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"), QStringLiteral("No windows: status lines on standard output, prompts and "
+                                                   "errors on standard error (under systemd: the journal, "
+                                                   "status lines at debug priority, a summary every hour); "
+                                                   "runs until SIGINT or SIGTERM."));
     const QCommandLineOption demo(
         QStringLiteral("demo"),
         QStringLiteral("Start the simulated installation battery-sim, keep the files in "
@@ -120,10 +127,24 @@ bool ParseCommandLine(const QStringList& arguments, CommandLine* result, QString
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
+        // Qt's own options (-platform offscreen, -style ...) read as a row of unknown one-letter
+        // options: name the word instead.
+        const QStringList unknown = parser.unknownOptionNames();
+        for (const QString& word : arguments.mid(1)) {
+            const bool singleDash =
+                word.size() > 2 && word.startsWith(QLatin1Char('-')) && word.at(1) != QLatin1Char('-');
+            if (singleDash && unknown.contains(word.mid(word.size() - 1))) {
+                *error =
+                    QStringLiteral("Unknown option '%1': options take two dashes, and Qt's own options are "
+                                   "not taken (without a display: --headless, or QT_QPA_PLATFORM=offscreen "
+                                   "for the window)")
+                        .arg(word);
+                break;
+            }
+        }
         return false;
     }
-    // QCommandLineParser's --help-all would add Qt's own options, which this program refuses.
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(help)) {
         *exitNow = true;
         *output =
             parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("ModbusClient")) +

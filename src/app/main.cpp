@@ -3,6 +3,7 @@
 #include "app/demo.h"
 #include "app/end_charge.h"
 #include "app/history.h"
+#include "app/hourly_summary.h"
 #include "app/publishing.h"
 #include "app/shell.h"
 #include "app/window_program.h"
@@ -72,10 +73,12 @@ void EndManagedCharge(Shell& shell, int waitMs) {
 
 // Status lines wait for the end of their event, so that the next request goes out before the
 // write to standard output; each event's lines still leave at once.
+// Under the journal they go at debug priority, which the unit's LogLevelMax=info drops: two lines
+// a cycle would bury everything else (the hourly summary says what they would).
 class StatusPrinter {
 public:
     void line(const QString& text) {
-        pending_ += PriorityPrefix(Priority::Info) + text.toLocal8Bit();
+        pending_ += PriorityPrefix(Priority::Debug) + text.toLocal8Bit();
         pending_ += '\n';
     }
     void flush() {
@@ -223,6 +226,12 @@ int main(int argc, char** argv) {
         QuitOnStopSignals(*app);
         Start(shell, options, {});
         const auto history = StartHistory(shell, clock);
+        std::unique_ptr<HourlySummary> summary;
+        if (!PriorityPrefix(Priority::Info).isEmpty()) {
+            const auto info = [](const QString& line) { PrintToStderr(Priority::Info, line); };
+            summary = std::make_unique<HourlySummary>(shell, info, HourlySummary::IntervalFromEnvironment());
+            info(summary->startLine());
+        }
         Demo demo(shell);
         if (options.demo && !StartDemo(demo, *app)) {
             return 1;

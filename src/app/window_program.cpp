@@ -37,8 +37,8 @@ int RunWindowProgram(char** argv) {
     }
     const int error = errno;
     PrintToStderr(Priority::Error,
-                  QStringLiteral("ModbusClient: cannot start the window program %1: %2; "
-                                 "--headless runs without a window")
+                  QStringLiteral("ModbusClient: cannot start the window program %1: %2; it comes "
+                                 "with the package modbusclient-gui, and --headless runs without a window")
                       .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(std::strerror(error))));
     return 1;
 }

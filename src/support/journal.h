@@ -4,7 +4,7 @@
 #include <QString>
 
 // Syslog priorities of the lines on standard error and output.
-enum class Priority { Error = 3, Warning = 4, Info = 6 };
+enum class Priority { Error = 3, Warning = 4, Info = 6, Debug = 7 };
 
 // "<N>" when the output goes to the journal (systemd sets JOURNAL_STREAM), so that journald files
 // each line under its priority and `journalctl -p err` finds the failures; empty otherwise.

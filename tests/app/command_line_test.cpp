@@ -65,3 +65,20 @@ TEST(CommandLine, BadValuesAreRefusedWithAReason) {
     }
     EXPECT_TRUE(Parse({"--poll", "0.001"}, &c));
 }
+
+TEST(CommandLine, QtStyleOptionsAreNamedAndHelpListsNoQtOptions) {
+    CommandLine c;
+    QString error;
+    EXPECT_FALSE(Parse({"-platform", "offscreen"}, &c, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("'-platform'"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("--headless"))) << error.toStdString();
+    EXPECT_FALSE(Parse({"--help-all"}, &c, &error));
+
+    QString output;
+    bool exitNow = false;
+    ASSERT_TRUE(ParseCommandLine({QStringLiteral("ModbusClient"), QStringLiteral("--help")}, &c, &error,
+                                 &exitNow, &output));
+    EXPECT_TRUE(exitNow);
+    EXPECT_FALSE(output.contains(QStringLiteral("help-all")));
+    EXPECT_TRUE(output.contains(QStringLiteral("0.001 to 65.535")));
+}
