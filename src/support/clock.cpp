@@ -1,9 +1,10 @@
 #include "support/clock.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QtGlobal>
 
-#include <atomic>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -35,7 +36,6 @@ ZoneStamp StampOfZoneFile() {
 
 bool zonePinned = false;
 ZoneStamp zoneStamp;
-std::atomic<int> zoneGeneration{0}; // a new zone file read: times worked out before are stale
 QElapsedTimer sinceZoneCheck;
 
 void FollowZoneFile() {
@@ -53,7 +53,6 @@ void FollowZoneFile() {
     ::tzset();
     qputenv("TZ", QByteArray(":") + kZoneFile);
     ::tzset();
-    ++zoneGeneration;
 }
 
 } // namespace
@@ -70,20 +69,14 @@ void PinLocalTimeZone() {
 }
 
 QDateTime SystemClock::now() const {
-    FollowZoneFile();
-    // A cycle asks the time about ten times within the same millisecond, and each local-time
-    // conversion costs more than the rest of a status line: one per millisecond and thread.
-    thread_local qint64 lastMs = -1;
-    thread_local int lastZone = -1;
-    thread_local QDateTime last;
-    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
-    const int zone = zoneGeneration.load(std::memory_order_relaxed);
-    if (ms != lastMs || zone != lastZone) {
-        last = QDateTime::fromMSecsSinceEpoch(ms);
-        lastMs = ms;
-        lastZone = zone;
+    // The zone is followed on the main thread only: changing TZ while another thread converts a
+    // local time is a data race. Other threads take their times from what the main thread hands
+    // them.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app != nullptr && QThread::currentThread() == app->thread()) {
+        FollowZoneFile();
     }
-    return last;
+    return QDateTime::currentDateTime();
 }
 
 qint64 SystemClock::monotonicMs() const {
