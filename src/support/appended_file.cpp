@@ -9,7 +9,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -29,16 +28,6 @@ QHash<QByteArray, bool>& Unsynced() {
 
 bool Fail(FileFailure* failure, int number, int step) {
     return RecordFileFailure(failure, number, step, failure->procedure);
-}
-
-// Room for the bytes and the block they may start.
-bool RoomFor(int fd, qint64 bytes) {
-    struct statvfs vfs {};
-    if (::fstatvfs(fd, &vfs) != 0) {
-        return true; // a file system that cannot say: the write itself is checked
-    }
-    const auto free = static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
-    return free >= static_cast<unsigned long long>(bytes) + vfs.f_bsize;
 }
 
 bool WriteAll(int fd, const QByteArray& bytes) {
@@ -76,9 +65,9 @@ bool AppendWholeLines(const QString& path, const QByteArray& bytes, AppendSync s
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     int number = ok ? 61 : 75;
-    if (ok && !RoomFor(fd, bytes.size())) {
-        ok = false;
-    } else if (ok && !WriteAll(fd, bytes)) {
+    // Written whole, or taken back out: the last block of the file may have room for a line on
+    // an otherwise full disk, so the write itself is the test.
+    if (ok && !WriteAll(fd, bytes)) {
         number = errno == ENOSPC || errno == EDQUOT || errno == 0 ? 61 : ClassicErrnoNumber(errno);
         // What did go in is taken back out: the file keeps ending in a whole line.
         if (::ftruncate(fd, st.st_size) != 0) {

@@ -14,10 +14,9 @@ enum class AppendSync {
     Now,   // forced to disk before returning
 };
 
-// Appends bytes (whole lines) in one write to the file, made when missing. Nothing is written
-// without room for all of it, and a write that stops short is cut back, so a full disk never
-// leaves part of a line. A link is followed only when the process's user or root made it.
-// False, with the classic error number and the given step, when nothing was added.
+// Appends bytes (whole lines) in one write to the file, made when missing. A write that stops
+// short is cut back, so a full disk never leaves part of a line. A link is followed only when the process's
+// user or root made it. False, with the classic error number and the given step, when nothing was added.
 bool AppendWholeLines(const QString& path, const QByteArray& bytes, AppendSync sync, FileFailure* failure,
                       int step = 0);
 

@@ -62,7 +62,7 @@ TEST_F(FullDisk, AnAppendNeverLeavesPartOfALineAndTheErrorLogCatchesUpOnceSpaceI
     FileFailure failure;
     ASSERT_TRUE(AppendWholeLines(soc, "2026-12-10 02:52:00 10\r\n", AppendSync::Paced, &failure));
     const QString filler = Fill();
-    const QByteArray longLine = QByteArray(3000, '9') + "\r\n";
+    const QByteArray longLine = QByteArray(5000, '9') + "\r\n"; // more than its page holds
     EXPECT_FALSE(AppendWholeLines(soc, longLine, AppendSync::Paced, &failure, 3));
     EXPECT_EQ(failure.number, 61);
     EXPECT_EQ(ReadAll(soc), "2026-12-10 02:52:00 10\r\n");
