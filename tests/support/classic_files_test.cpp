@@ -104,10 +104,9 @@ TEST_F(ClassicFiles, ARepeatedFailureIsOneStandardErrorLinePerRun) {
     FILE* capture = std::fopen("stderr.txt", "w");
     ASSERT_TRUE(saved >= 0 && capture != nullptr && ::dup2(::fileno(capture), 2) >= 0);
     StderrPrompter stderrPrompter;
-    for (const char* step : {"away", "away", "away", "ended", "away", "away"}) {
-        const QString text = QStringLiteral("check the IP address");
-        QLatin1String(step) == QLatin1String("ended") ? stderrPrompter.ended(text)
-                                                      : stderrPrompter.repeated(text);
+    const QString away = QStringLiteral("check the IP address");
+    for (const bool ended : {false, false, true, false, false}) {
+        ended ? stderrPrompter.ended(away) : stderrPrompter.repeated(away);
     }
     std::fflush(stderr);
     ::dup2(saved, 2);
