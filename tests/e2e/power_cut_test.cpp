@@ -16,45 +16,41 @@
 // file; after the next start every log ends in a whole line.
 namespace {
 
-bool RunTool(const QStringList& command, QString* error) {
+// A command line whose words hold no blanks; false, and what it said, when it fails.
+bool RunTool(const QString& command, QString* error) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(command.first(), command.mid(1));
-    if (process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit &&
-        process.exitCode() == 0) {
-        return true;
-    }
-    *error =
-        command.join(QLatin1Char(' ')) + QStringLiteral(": ") + QString::fromLocal8Bit(process.readAll());
-    return false;
+    const QStringList words = command.split(QLatin1Char(' '));
+    process.start(words.first(), words.mid(1));
+    const bool ok = process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit &&
+                    process.exitCode() == 0;
+    *error = command + QStringLiteral(": ") + QString::fromLocal8Bit(process.readAll());
+    return ok;
 }
 
 class PowerCut : public InTempDir {
 protected:
     void TearDown() override {
-        QString ignored;
         for (const QString& folder : mounted_) {
-            RunTool({QStringLiteral("umount"), folder}, &ignored);
+            RunTool(QStringLiteral("umount ") + folder, &why);
         }
         InTempDir::TearDown();
     }
     bool Mount(const QString& image, const QString& folder) {
-        const bool ok = QDir().mkpath(folder) && RunTool({QStringLiteral("mount"), QStringLiteral("-o"),
-                                                          QStringLiteral("loop"), image, folder},
-                                                         &why);
+        const bool ok =
+            QDir().mkpath(folder) && RunTool(QStringLiteral("mount -o loop %1 %2").arg(image, folder), &why);
         if (ok) {
             mounted_.prepend(folder);
         }
         return ok;
     }
-    // The first cycle of a client started in folder; its start-up repairs the logs before it.
+    // A client started in folder, after its third cycle (its start-up repairs the logs before the first).
     static Program* Client(quint16 port, const QString& folder) {
-        auto* client =
-            new Program(QStringLiteral(E2E_CLIENT),
-                        {QStringLiteral("--headless"), QStringLiteral("--connect"), QStringLiteral("--poll"),
-                         QStringLiteral("0.05"), QStringLiteral("--port"), QString::number(port),
-                         QStringLiteral("127.0.0.1")},
-                        folder);
+        auto* client = new Program(QStringLiteral(E2E_CLIENT),
+                                   QStringLiteral("--headless --connect --poll 0.05 --port %1 127.0.0.1")
+                                       .arg(port)
+                                       .split(QLatin1Char(' ')),
+                                   folder);
         EXPECT_TRUE(
             WaitUntil([&] { return client->countLines(QStringLiteral("Polled 24 registers")) >= 3; }, 10000));
         return client;
@@ -71,8 +67,7 @@ TEST_F(PowerCut, EveryCopyOfTheDiskHoldsAWholeStateFileAndWholeLogsAfterTheNextS
     const QString live = path(QStringLiteral("live"));
     QFile image(disk);
     if (::geteuid() != 0 || !image.open(QIODevice::WriteOnly) || !image.resize(32 << 20) ||
-        !RunTool({QStringLiteral("mkfs.ext4"), QStringLiteral("-q"), QStringLiteral("-F"), disk}, &why) ||
-        !Mount(disk, live)) {
+        !RunTool(QStringLiteral("mkfs.ext4 -q -F ") + disk, &why) || !Mount(disk, live)) {
         GTEST_SKIP() << "loop devices may not be used here (root, mkfs.ext4 and mount -o loop are needed), "
                         "so no power cut is simulated: "
                      << why.toStdString();
@@ -92,7 +87,7 @@ TEST_F(PowerCut, EveryCopyOfTheDiskHoldsAWholeStateFileAndWholeLogsAfterTheNextS
         SCOPED_TRACE(cut);
         QTest::qWait(static_cast<int>(random.bounded(150, 900)));
         QFile::remove(copy);
-        ASSERT_TRUE(RunTool({QStringLiteral("cp"), disk, copy}, &why) && Mount(copy, folder))
+        ASSERT_TRUE(RunTool(QStringLiteral("cp %1 %2").arg(disk, copy), &why) && Mount(copy, folder))
             << why.toStdString();
         const QByteArray state = ReadAll(folder + QStringLiteral("/Battery.txt"));
         QStringList lines;
@@ -102,8 +97,8 @@ TEST_F(PowerCut, EveryCopyOfTheDiskHoldsAWholeStateFileAndWholeLogsAfterTheNextS
             const QByteArray bytes = ReadAll(folder + QLatin1String(log));
             EXPECT_TRUE(bytes.isEmpty() || (bytes.endsWith('\n') && !bytes.contains('\0'))) << log;
         }
-        ASSERT_TRUE(RunTool({QStringLiteral("umount"), folder}, &why)) << why.toStdString();
-        mounted_.removeAll(folder);
+        ASSERT_TRUE(RunTool(QStringLiteral("umount ") + folder, &why) && mounted_.removeAll(folder))
+            << why.toStdString();
     }
     EXPECT_EQ(client->stop(), 0);
     EXPECT_GT(ReadAll(live + QStringLiteral("/BatterySoC.log")).count('\n'), 10);
