@@ -249,7 +249,8 @@ bool Replace(const QString& dest, const QByteArray& bytes, bool forceSync, FileF
     if (sync) {
         lastSyncedSwap.insert(target, SteadyClock::now());
     }
-    if (!exists) {
+    // The rename itself lasts only once the folder is on disk: for a new name, and for a daily file.
+    if (!exists || forceSync) {
         SyncFolderOf(target);
     }
     return true;
