@@ -8,6 +8,7 @@
 #include "decode/register_listing.h"
 #include "energy/night.h"
 #include "link/device_type.h"
+#include "support/appended_file.h"
 #include "support/clock.h"
 #include "support/file_failures.h"
 #include "support/file_utils.h"
@@ -98,7 +99,8 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
         Q_EMIT linkLost();
     };
     connect(this, &Shell::cycleCompleted, &charge_, [this](const Reading& reading) {
-        charge_.onPollCycleCompleted(static_cast<int>(reading.socPercent),
+        charge_.onPollCycleCompleted(reading.socPercent ? std::optional<int>(static_cast<int>(*reading.socPercent))
+                                                        : std::nullopt,
                                      static_cast<int32_t>(reading.ratedBatteryW));
     });
     connect(&charge_, &ManagedCharge::reported, this, &Shell::changed);
@@ -182,6 +184,12 @@ void Shell::Form_Load(const QString& commandLine) {
         form_.isConnected = false;
         form_.SelTypeIndex = 1;
         ApplySelType(form_, form_.SelTypeEntries.at(1));
+        // What a power cut left at the end of the logs goes before anything is added to them.
+        for (const QString& line :
+             RepairLogTails({form_.BatterySoC, FindFileIgnoringCase(QString::fromLatin1(kDailySummaryFile)),
+                             log_.path(), QString::fromLatin1(kControlLogFile)})) {
+            status_.AppendStatusLine(line);
+        }
         readNight(form_);
         charge_.restore();
         // Only a midnight seen while running is saved: not one that passed before start-up.
@@ -316,6 +324,7 @@ void Shell::Timer2_Timer() {
     boundary_.run(QStringLiteral("Timer2_Timer"), [this] {
         form_.Height = kCompactHeight;
         form_.Width = kWindowWidth;
+        SyncAppendedFiles();
         // Before the poll, so that the block's header is still the last poll of the day that ended.
         CatchUpMidnight();
         if (form_.StopStart == QLatin1String("Stop") && !timer1_.isActive()) {

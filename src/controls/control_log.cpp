@@ -3,10 +3,9 @@
 #include "link/status_pane.h"
 #include "support/clock.h"
 #include "support/file_failures.h"
-#include "support/file_utils.h"
+#include "support/appended_file.h"
 #include "support/text_forms.h"
 
-#include <QFile>
 
 const char* const kControlLogFile = "ModbusClient control.log";
 
@@ -37,15 +36,12 @@ void ControlLog::line(const QString& source, const QString& action, double power
     const QString text = HostNow(clock_.now()) + QStringLiteral(", ") + source + QStringLiteral(", ") +
                          action + QStringLiteral(", ") + KwText(powerKw) + QStringLiteral(", ") + targetText +
                          QStringLiteral(", ") + reason + CrLf();
-    QFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    // One write a line, so that a reader or a power cut never meets half of one.
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered) &&
-        file.write(bytes) == bytes.size()) {
+    // A whole line or nothing, whatever the disk and the power do.
+    FileFailure failure;
+    failure.procedure = QStringLiteral("ControlLog");
+    if (AppendWholeLines(path, text.toUtf8(), AppendSync::Paced, &failure, 10)) {
         failures_.succeeded(path);
         return;
     }
-    failures_.failed(path,
-                     FileFailure{ClassicFileError(file, path), 10, QStringLiteral("ControlLog"), QString()},
-                     QString());
+    failures_.failed(path, failure, QString());
 }

@@ -8,6 +8,8 @@
 #include "model/form.h"
 #include "model/reading.h"
 #include "support/clock.h"
+#include "support/error_log.h"
+#include "support/file_failures.h"
 #include "support/text_forms.h"
 
 QString VersionText(int32_t x) {
@@ -17,6 +19,20 @@ QString VersionText(int32_t x) {
 namespace {
 
 constexpr int kWords = 96;
+// Beyond any home battery (1 MWh) whether the register counts Wh or kWh, as devices differ.
+constexpr int32_t kMostCapacity = 1000000;
+constexpr int32_t kMostPercent = 100;
+
+// Says an implausible reading when its run starts; true while it lasts.
+bool Implausible(DecodeContext& ctx, bool implausible, bool* saidBefore, const QString& text) {
+    if (implausible && !*saidBefore) {
+        ctx.status.AppendStatusLine(text);
+        ctx.log.ErrorHandle(QStringLiteral("Implausible value"), QStringLiteral("0"),
+                            QStringLiteral("DecodeBlockA"), text);
+    }
+    *saidBefore = implausible;
+    return implausible;
+}
 
 // Two characters per word, high byte first; zero bytes kept like any other.
 QString WordText(const int32_t* words, int first, int count) {
@@ -70,18 +86,30 @@ void DecodeBlockA(DecodeContext& ctx, DeviceIdentity& identity, const QByteArray
     }
 
     // 3.
-    form.BatterySize = IntText(ToUInt32(w[31], w[32]));
+    const int32_t size = ToUInt32(w[31], w[32]);
+    const bool badSize = size > kMostCapacity;
+    form.BatterySize = badSize ? QString() : IntText(size);
 
     // 4. State of charge: a line only when it changed (an empty text counts as 0).
-    if (LeadingNumber(form.BatteryPercent) != static_cast<double>(w[95])) {
+    const bool badSoc = w[95] > kMostPercent;
+    FileFailure logFailure;
+    bool logged = true;
+    if (badSoc) {
+        form.BatteryPercent.clear();
+    } else if (LeadingNumber(form.BatteryPercent) != static_cast<double>(w[95])) {
         form.BatteryPercent = IntText(w[95]);
-        LogSoc(form, ctx.clock);
+        logged = LogSoc(form, ctx.clock, &logFailure);
     }
 
-    // 5.
-    const double level = (LeadingNumber(form.BatteryPercent) / 100.0) * LeadingNumber(form.BatterySize);
-    form.CurrentLevelKWh = DecimalText(level);
-    form.Capacity = GroupedPattern(level, QStringLiteral(" kWh"));
+    // 5. No level from a figure that is none.
+    if (badSize || badSoc) {
+        form.CurrentLevelKWh.clear();
+        form.Capacity.clear();
+    } else {
+        const double level = (LeadingNumber(form.BatteryPercent) / 100.0) * LeadingNumber(form.BatterySize);
+        form.CurrentLevelKWh = DecimalText(level);
+        form.Capacity = GroupedPattern(level, QStringLiteral(" kWh"));
+    }
 
     // 6, 7.
     Split(ToInt32(w[71], w[72]), form.PVCharge, form.PVDischarge);
@@ -94,10 +122,14 @@ void DecodeBlockA(DecodeContext& ctx, DeviceIdentity& identity, const QByteArray
         reading.firmware = identity.FirmwareText;
         reading.ratedPvW = identity.RatedPVPower;
         reading.ratedBatteryW = ToUInt32(w[29], w[30]);
-        reading.capacityKWh = ToUInt32(w[31], w[32]);
-        reading.socPercent = w[95];
-        // Multiplied first: 57 % of 10240 kWh is 5836.8, not 5836.799999999999.
-        reading.levelKWh = static_cast<double>(w[95]) * static_cast<double>(reading.capacityKWh) / 100.0;
+        // An implausible figure is none.
+        reading.capacityKWh = badSize ? std::nullopt : std::optional<int64_t>(size);
+        reading.socPercent = badSoc ? std::nullopt : std::optional<double>(w[95]);
+        reading.levelKWh.reset();
+        if (!badSize && !badSoc) {
+            // Multiplied first: 57 % of 10240 kWh is 5836.8, not 5836.799999999999.
+            reading.levelKWh = static_cast<double>(w[95]) * static_cast<double>(size) / 100.0;
+        }
         const int32_t pv = ToInt32(w[71], w[72]);
         const int32_t grid = ToInt32(w[73], w[74]);
         reading.pvChargeW = pv < 0 ? -static_cast<int64_t>(pv) : 0;
@@ -108,6 +140,18 @@ void DecodeBlockA(DecodeContext& ctx, DeviceIdentity& identity, const QByteArray
 
     // 8. Each cycle starts the status pane afresh.
     ctx.status.Replace(QStringLiteral("Polled 95 registers at ") + HostNow(ctx.clock.now()));
+    // Said after the pane starts afresh, so that it stays in view.
+    Implausible(ctx, badSoc, &identity.implausibleSoc,
+                QStringLiteral("State of charge ") + IntText(w[95]) +
+                    QStringLiteral(" % is not plausible: not recorded"));
+    Implausible(ctx, badSize, &identity.implausibleCapacity,
+                QStringLiteral("Battery capacity ") + IntText(size) +
+                    QStringLiteral(" kWh is not plausible: not recorded"));
+    if (logged) {
+        ctx.fileFailures.succeeded(form.BatterySoC);
+    } else {
+        ctx.fileFailures.failed(form.BatterySoC, logFailure, QStringLiteral("this line is lost"));
+    }
     ctx.status.CaretToEnd();
 
     // 9.

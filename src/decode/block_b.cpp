@@ -12,6 +12,8 @@
 #include "support/file_replacement.h"
 #include "support/text_forms.h"
 
+#include <QFileInfo>
+
 namespace {
 
 constexpr int kWords = 24;
@@ -72,7 +74,10 @@ void DecodeBlockB(DecodeContext& ctx, const QByteArray& data) {
         ReplaceFileDeferred(form.BatteryToday, bytes, &failure)) {
         ctx.fileFailures.succeeded(form.BatteryToday);
     } else {
-        ctx.fileFailures.failed(form.BatteryToday, failure, QStringLiteral("its last good content is kept"));
+        // Only a file that is there keeps anything.
+        const bool kept = QFileInfo::exists(form.BatteryToday);
+        ctx.fileFailures.failed(form.BatteryToday, failure,
+                                kept ? QStringLiteral("its last good content is kept") : QString());
     }
 
     // 7.

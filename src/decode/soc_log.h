@@ -2,7 +2,9 @@
 
 struct Form;
 class Clock;
+struct FileFailure;
 
-// Appends "date time BatteryPercent" to the file named by BatterySoC; nothing when it is empty.
-// Failures are ignored: the line is lost, the cycle goes on.
-void LogSoc(const Form& form, const Clock& clock);
+// Appends "date time BatteryPercent" to the file named by BatterySoC, as one whole line or not at
+// all; nothing when BatterySoC is empty. False, and why, when the line could not be written: the
+// caller reports it, the cycle goes on.
+bool LogSoc(const Form& form, const Clock& clock, FileFailure* failure);

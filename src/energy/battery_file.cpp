@@ -5,13 +5,18 @@
 #include "support/error_log.h"
 #include "support/file_failures.h"
 #include "support/file_replacement.h"
-#include "support/file_utils.h"
 #include "support/text_forms.h"
+#include "support/trusted_paths.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace {
+
+constexpr const char* kKeys[] = {
+    "BatterySize",       "PVCharge",         "GridCharge",         "PVChargeToday",
+    "GridChargeToday",   "PVChargeLife",     "GridChargeLife",     "PVDischarge",
+    "GridDischarge",     "PVDischargeToday", "GridDischargeToday", "PVDischargeLife",
+    "GridDischargeLife", "BatteryPercent",   "CurrentLevelKWh",    "Date"};
 
 // The lines as they stand in the file; the last one carries the time of writing.
 template <typename Sink> void BatteryLines(const Form& form, const Clock& clock, Sink&& line) {
@@ -73,9 +78,9 @@ bool Failed(FileFailure* failure, int number, int step) {
 bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure, QByteArray* written) {
     const QString name = form.BatteryToday + QStringLiteral(".tmp");
     const QByteArray bytes = BatteryFileBytes(form, clock);
-    // Every cycle: straight through the system calls. Only a file that cannot be opened takes
-    // the slow path, which works out why.
-    switch (WriteScratchFile(name, bytes)) {
+    // Every cycle: straight through the system calls.
+    int error = 0;
+    switch (WriteScratchFile(name, bytes, &error)) {
     case ScratchWrite::Done:
         if (written != nullptr) {
             *written = bytes;
@@ -84,29 +89,16 @@ bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure
     case ScratchWrite::WriteFailed:
         return Failed(failure, 61, 30);
     case ScratchWrite::ShortOnDisk:
+        // What reached the disk is what gets copied into place: all of it, or nothing.
         return Failed(failure, 61, 40);
+    case ScratchWrite::ForeignLink:
+        Failed(failure, 70, 20);
+        failure->description = ForeignLinkText();
+        return false;
     case ScratchWrite::NotOpened:
         break;
     }
-    QFile file(name);
-    int step = 20;
-    bool ok = !QFileInfo(name).isDir();
-    if (ok) {
-        ok = OverwriteFile(file, bytes);
-        step = file.error() == QFileDevice::OpenError ? 20 : 30;
-    }
-    if (ok) {
-        // What reached the disk is what gets copied into place: check it is all there.
-        step = 40;
-        ok = QFileInfo(name).size() == bytes.size();
-    }
-    if (ok && written != nullptr) {
-        *written = bytes;
-    }
-    if (!ok) {
-        return Failed(failure, step == 20 ? ClassicFileError(file, name) : 61, step);
-    }
-    return ok;
+    return Failed(failure, QFileInfo(name).isDir() ? 75 : ClassicErrnoNumber(error), 20);
 }
 
 bool writebattery(const Form& form, const Clock& clock, ErrorLog& log) {
@@ -118,4 +110,22 @@ bool writebattery(const Form& form, const Clock& clock, ErrorLog& log) {
                     QStringLiteral("Could not write ") + form.BatteryToday + QStringLiteral(".tmp; ") +
                         form.BatteryToday + QStringLiteral(" keeps its last content"));
     return false;
+}
+
+bool ParseBatteryFile(const QByteArray& bytes, QStringList* lines) {
+    if (bytes.contains('\0')) {
+        return false;
+    }
+    const QStringList found = TextLines(bytes);
+    constexpr int kLines = sizeof kKeys / sizeof kKeys[0];
+    if (found.size() != kLines || !(bytes.endsWith('\n') || bytes.endsWith('\r'))) {
+        return false;
+    }
+    for (int i = 0; i < kLines; ++i) {
+        if (!found[i].startsWith(QLatin1String(kKeys[i]) + QStringLiteral(" = "))) {
+            return false;
+        }
+    }
+    *lines = found;
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 struct Form;
 class Clock;
@@ -21,3 +22,7 @@ bool WriteBatteryTemp(const Form& form, const Clock& clock, FileFailure* failure
 // Writes the battery state file under its name with ".tmp" appended. True only when the whole
 // file was written; otherwise one error-log entry says that the state file was left as it was.
 bool writebattery(const Form& form, const Clock& clock, ErrorLog& log);
+
+// The lines of a whole battery state file: the 16 keys in their order, each line ended, no NUL.
+// False for anything else (a file a power cut or a full disk left short or padded).
+bool ParseBatteryFile(const QByteArray& bytes, QStringList* lines);

@@ -1,48 +1,39 @@
 #include "energy/night.h"
 
+#include "energy/battery_file.h"
 #include "model/form.h"
+#include "support/appended_file.h"
 #include "support/file_failures.h"
+#include "support/file_replacement.h"
 #include "support/file_utils.h"
 #include "support/prompter.h"
 #include "support/text_forms.h"
+#include "support/trusted_paths.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
 
 const char* const kNightFile = "BatteryNight.txt";
 const char* const kDailySummaryFile = "battery daily summary.log";
 
 namespace {
 
-// Lines of a text file, ended by CR LF, LF or CR alone (as some editors save); false when it
-// cannot be read.
-bool ReadLines(const QString& path, QStringList* lines) {
+// The file's bytes; false when it cannot be read. errno tells why.
+bool ReadBytes(const QString& path, QByteArray* bytes) {
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
         return false;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return false;
-    }
-    // CR LF, CR or LF: split by hand, as the regular expression library alone is half a megabyte
-    // of resident memory.
-    QStringList result;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' || bytes[i] == '\n') {
-            result.append(QString::fromUtf8(bytes.mid(start, i - start)));
-            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-                ++i;
-            }
-            start = i + 1;
-        }
-    }
-    if (start < bytes.size()) {
-        result.append(QString::fromUtf8(bytes.mid(start)));
-    }
-    *lines = result;
-    return true;
+    *bytes = file.readAll();
+    return file.error() == QFileDevice::NoError;
+}
+
+// A lifetime counter as the state file writes it: digits, or the exponent form of a huge one.
+bool CounterText(const QString& text) {
+    double value = 0;
+    return !text.isEmpty() && ParseNumber(text, &value) && value >= 0;
 }
 
 } // namespace
@@ -54,22 +45,35 @@ QString NightFileName() {
 }
 
 void readNight(Form& form) {
-    QStringList lines;
-    if (!ReadLines(NightFileName(), &lines)) {
+    QByteArray bytes;
+    if (!ReadBytes(NightFileName(), &bytes)) {
         return;
     }
+    // By key, blanks around "=" optional and in any letter case. A counter the file lacks, holds
+    // no number for or has cut short (its line unended) has no baseline: its day is unknown, never
+    // its lifetime.
+    bool lastEnded = false;
+    const QStringList lines = TextLines(bytes, &lastEnded);
     const std::pair<const char*, QString*> keys[] = {
         {"PVChargeLife", &form.NightPVChargeLife},
         {"PVDischargeLife", &form.NightPVDischargeLife},
         {"GridChargeLife", &form.NightGridChargeLife},
         {"GridDischargeLife", &form.NightGridDischargeLife},
     };
+    for (const auto& [key, variable] : keys) {
+        variable->clear();
+    }
     for (const QString& line : lines) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            continue;
+        }
+        const QString name = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
         for (const auto& [key, variable] : keys) {
-            const QLatin1String k(key);
-            if (line.contains(k)) {
-                // The value follows the key, a blank, "=" and a blank.
-                *variable = line.mid(k.size() + 3);
+            if (name.compare(QLatin1String(key), Qt::CaseInsensitive) == 0) {
+                // A later line overrides an earlier one, a bad one too.
+                *variable = CounterText(value) ? value : QString();
             }
         }
     }
@@ -86,39 +90,45 @@ void DaySave(const Form& form, Prompter& prompter, FileFailures& failures) {
             QStringLiteral("Error saving night file and log ") + ClassicErrorText(failure.number) + CrLf() +
             QStringLiteral("manually save the current Battery.txt file in as night and in the log"));
     };
+    const QString keptNight = QStringLiteral("the night snapshot is left as it was");
+    // Only a whole state file becomes the next day's baseline and the summary's block: one that
+    // a power cut or a full disk left short or padded with NULs would wipe out the good snapshot.
+    QByteArray state;
+    QStringList lines;
+    if (!ReadBytes(form.BatteryToday, &state)) {
+        const int number = QFileInfo::exists(form.BatteryToday) ? 75 : 53;
+        failed(night,
+               {number, 20, QStringLiteral("DaySave"),
+                form.BatteryToday + QLatin1Char(' ') + ClassicErrorText(number)},
+               keptNight);
+        return;
+    }
+    if (!ParseBatteryFile(state, &lines)) {
+        failed(night,
+               {75, 20, QStringLiteral("DaySave"),
+                form.BatteryToday + QStringLiteral(" is not a whole state file")},
+               keptNight);
+        return;
+    }
     FileFailure failure;
-    if (!ReplaceFileWithCopy(form.BatteryToday, night, &failure)) {
+    if (!ReplaceFileSynced(night, state, &failure)) {
         failure.procedure = QStringLiteral("DaySave");
-        if (failure.step == 20) {
-            failure.description = form.BatteryToday + QStringLiteral(" ") + ClassicErrorText(failure.number);
-        }
-        failed(night, failure, QStringLiteral("the night snapshot is left as it was"));
+        failed(night, failure, keptNight);
         return;
     }
     failures.succeeded(night);
-    QStringList lines;
-    if (!ReadLines(form.BatteryToday, &lines)) {
-        failed(form.BatteryToday, {53, 20, QStringLiteral("DaySave"), QString()}, QString());
-        return;
-    }
     QString block = form.LastPollDate + QLatin1Char(' ') + form.LastPollTime + CrLf();
     for (const QString& line : lines) {
         block += line + CrLf();
     }
     block += CrLf();
-    QFile log(summary);
-    if (QFileInfo(log.fileName()).isDir() || !log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        failed(summary, {ClassicFileError(log, summary), 30, QStringLiteral("DaySave"), QString()},
-               QStringLiteral("this night's block is missing"));
-        return;
-    }
-    const qint64 before = log.size();
-    if (!WriteAllAndFlush(log, block.toUtf8())) {
-        // Half a block would read as a day of wrong figures: take it back out.
-        log.resize(before);
-        failed(summary, {61, 40, QStringLiteral("DaySave"), QString()},
-               QStringLiteral("this night's block is missing"));
+    failure = FileFailure{0, 0, QStringLiteral("DaySave"), QString()};
+    // In one write, or not at all: half a block would read as a day of wrong figures.
+    if (!AppendWholeLines(summary, block.toUtf8(), AppendSync::Now, &failure, 30)) {
+        failed(summary, failure, QStringLiteral("this night's block is missing"));
         return;
     }
     failures.succeeded(summary);
+    // The day's end: every log forced to disk.
+    SyncAppendedFiles();
 }

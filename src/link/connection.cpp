@@ -188,6 +188,7 @@ void ModbusLink::Winsock1_Connect() {
     form_.WinState = QString::number(StateNumber());
     form_.Image1 = 102;
     form_.isConnected = true;
+    prompter_.ended(QString::fromLatin1(kCheckServerMessage));
     if (onConnected) {
         onConnected();
     }
@@ -372,7 +373,7 @@ bool ModbusLink::SendReadRegisters(const QString& startText, const QString& quan
     if (form_.isConnected) {
         SendModbusRequest(static_cast<int32_t>(start), static_cast<int16_t>(quantity), form_.nextTid);
     } else {
-        prompter_.message(QString::fromLatin1(kCheckServerMessage));
+        prompter_.repeated(QString::fromLatin1(kCheckServerMessage));
     }
     return true;
 }
@@ -399,7 +400,7 @@ void ModbusLink::SendWriteRegister(int32_t reg, int32_t value) {
     const QByteArray adu = BuildWriteRequest(form_.writeTid, reg, value);
     form_.awaitingResponse = true;
     if (Send(adu)) {
-        pending_.AddWrite();
+        pending_.AddWrite(adu);
     }
 }
 

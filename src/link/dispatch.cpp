@@ -47,8 +47,13 @@ int Word(const QByteArray& bytes, int at) {
 
 void PendingRequests::AddRead(const QByteArray& adu) {
     reading_ = true;
+    readTid_ = Word(adu, 0);
     start_ = Word(adu, 8);
     quantity_ = Word(adu, 10);
+}
+
+void PendingRequests::AddWrite(const QByteArray& adu) {
+    writeTids_.append(Word(adu, 0));
 }
 
 Asked PendingRequests::Take(const QByteArray& frame) {
@@ -58,13 +63,13 @@ Asked PendingRequests::Take(const QByteArray& frame) {
     }
     const int function = static_cast<unsigned char>(frame[7]);
     const bool exception = (function & 0x80) != 0;
-    if ((function & 0x7F) == 3 && reading_ &&
+    const int tid = Word(frame, 0);
+    if ((function & 0x7F) == 3 && reading_ && tid == readTid_ &&
         (exception || static_cast<unsigned char>(frame[8]) == 2 * quantity_)) {
         reading_ = false;
         return {Asked::Kind::Read, start_, quantity_};
     }
-    if ((function & 0x7F) == 6 && writes_ > 0) {
-        --writes_;
+    if ((function & 0x7F) == 6 && writeTids_.removeOne(tid)) {
         asked.kind = Asked::Kind::Write;
     }
     return asked;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -25,14 +26,15 @@ struct Asked {
 };
 
 // The requests on the wire. One read is outstanding at a time; the writes of a command go out
-// back to back, and their echoes are told apart from a read's answer by the function code.
+// back to back, and their echoes are told apart from a read's answer by the function code. An
+// answer carries the transaction id of its request; one with another id answers nothing sent.
 class PendingRequests {
 public:
     // From the request as sent, so that the start is the 16-bit address the server saw.
     void AddRead(const QByteArray& adu);
-    void AddWrite() { ++writes_; }
+    void AddWrite(const QByteArray& adu);
     void Clear() { *this = PendingRequests(); }
-    bool Empty() const { return !reading_ && writes_ == 0; }
+    bool Empty() const { return !reading_ && writeTids_.isEmpty(); }
     // Takes what a complete response answers off the list. Nothing for a response nobody is
     // waiting for (a second copy of an answer, a stray), which is dropped.
     Asked Take(const QByteArray& frame);
@@ -41,7 +43,8 @@ private:
     bool reading_ = false;
     int start_ = 0;
     int quantity_ = 0;
-    int writes_ = 0;
+    int readTid_ = 0;
+    QList<int> writeTids_;
 };
 
 // Exception response text, written as "Modbus return error " + text.

@@ -18,10 +18,10 @@ struct Reading {
     QString firmware;
     int64_t ratedPvW = 0;
     int64_t ratedBatteryW = 0; // read in this cycle
-    int64_t capacityKWh = 0;   // the register counts whole kWh
-
-    double socPercent = 0;
-    double levelKWh = 0; // capacity times state of charge
+    // None where the figure read is beyond any home battery (over 100 %, over 1,000,000).
+    std::optional<int64_t> capacityKWh; // the register counts whole kWh
+    std::optional<double> socPercent;
+    std::optional<double> levelKWh; // capacity times state of charge
     // The battery's power on the PV side and on the grid side, split into charge and discharge.
     int64_t pvChargeW = 0;
     int64_t pvDischargeW = 0;

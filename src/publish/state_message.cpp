@@ -65,16 +65,19 @@ QByteArray StateJson(const Reading& r, bool deviceCountsKwh) {
         const std::optional<double>& value = r.today[c];
         return value && *value >= 0 ? QJsonValue(*value / perKwh) : QJsonValue();
     };
+    const auto figure = [](const auto& value) {
+        return value ? QJsonValue(static_cast<double>(*value)) : QJsonValue();
+    };
     QJsonObject json;
-    json.insert(QLatin1String("soc"), r.socPercent);
+    json.insert(QLatin1String("soc"), figure(r.socPercent));
     json.insert(QLatin1String("pv_charge_power"), static_cast<qint64>(r.pvChargeW));
     json.insert(QLatin1String("pv_discharge_power"), static_cast<qint64>(r.pvDischargeW));
     json.insert(QLatin1String("grid_charge_power"), static_cast<qint64>(r.gridChargeW));
     json.insert(QLatin1String("grid_discharge_power"), static_cast<qint64>(r.gridDischargeW));
     json.insert(QLatin1String("rated_battery_power"), static_cast<qint64>(r.ratedBatteryW));
     json.insert(QLatin1String("rated_pv_power"), static_cast<qint64>(r.ratedPvW));
-    json.insert(QLatin1String("level_kwh"), r.levelKWh);
-    json.insert(QLatin1String("capacity_kwh"), static_cast<qint64>(r.capacityKWh));
+    json.insert(QLatin1String("level_kwh"), figure(r.levelKWh));
+    json.insert(QLatin1String("capacity_kwh"), figure(r.capacityKWh));
     json.insert(QLatin1String("pv_charge_today"), today(Reading::PvCharge));
     json.insert(QLatin1String("pv_discharge_today"), today(Reading::PvDischarge));
     json.insert(QLatin1String("grid_charge_today"), today(Reading::GridCharge));

@@ -1,11 +1,10 @@
 #include "support/error_log.h"
 
+#include "support/appended_file.h"
 #include "support/clock.h"
-#include "support/file_utils.h"
+#include "support/file_failures.h"
 #include "support/prompter.h"
 #include "support/text_forms.h"
-
-#include <QFile>
 
 ErrorLog::ErrorLog(const Clock& clock, Prompter& prompter, QString path)
     : clock_(clock), prompter_(prompter), path_(std::move(path)) {}
@@ -31,24 +30,32 @@ void ErrorLog::ErrorHandle(const QString& error, const QString& line, const QStr
     if (echo) {
         echo(lastEntry_);
     }
-    const QByteArray bytes = (lastEntry_ + CrLf() + CrLf()).toUtf8();
-    QFile file(path_);
-    int step = 9000;
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Append);
-    if (ok) {
-        step = 9010;
-        ok = file.write(bytes) == bytes.size();
+    // Kept in memory until the file takes it: the entries of a full disk reach it once space
+    // is back, in their order.
+    unwritten_ += (lastEntry_ + CrLf() + CrLf()).toUtf8();
+    if (unwritten_.size() > kMostUnwritten) {
+        const qsizetype cut = unwritten_.indexOf("\r\n\r\n", unwritten_.size() - kMostUnwritten);
+        unwritten_.remove(0, cut < 0 ? unwritten_.size() : cut + 4);
     }
-    if (ok) {
-        step = 9020;
-        ok = file.flush();
-        file.close();
-        ok = ok && file.error() == QFileDevice::NoError;
-    }
-    if (!ok) {
-        prompter_.message(QString::number(ClassicFileError(file, path_)) + QLatin1Char(' ') +
-                          QString::number(step) + QLatin1Char(' ') + AppName + QLatin1Char('.') +
-                          ProcedureName);
-    }
+    retry();
     // No pause here: the event loop must never be held.
+}
+
+void ErrorLog::retry() {
+    if (unwritten_.isEmpty()) {
+        return;
+    }
+    FileFailure failure;
+    if (AppendWholeLines(path_, unwritten_, AppendSync::Paced, &failure, 9000)) {
+        unwritten_.clear();
+        failing_ = false;
+        return;
+    }
+    // Once per run of failures: the next entries wait quietly with this one.
+    if (!failing_) {
+        failing_ = true;
+        const int step = failure.number == 61 ? 9010 : 9000;
+        prompter_.message(QString::number(failure.number) + QLatin1Char(' ') + QString::number(step) +
+                          QLatin1Char(' ') + AppName + QLatin1Char('.') + ProcedureName);
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -23,6 +24,10 @@ public:
 
     const QString& path() const { return path_; }
 
+    // Writes the entries the file could not take yet (a full disk, a folder not writable).
+    void retry();
+    bool hasUnwritten() const { return !unwritten_.isEmpty(); }
+
     // Entries made since start, whether or not the file took them, and the newest one's line.
     int entriesSinceStart() const { return entries_; }
     const QString& lastEntry() const { return lastEntry_; }
@@ -37,5 +42,8 @@ private:
     Prompter& prompter_;
     QString path_;
     int entries_ = 0;
+    QByteArray unwritten_;
+    bool failing_ = false;
+    static constexpr qsizetype kMostUnwritten = 1 << 20;
     QString lastEntry_;
 };

@@ -21,6 +21,10 @@ void FileFailures::failed(const QString& file, const FileFailure& failure, const
 }
 
 void FileFailures::succeeded(const QString& file) {
+    // A file written again may mean space is back: the entries the error log still holds go first.
+    if (log_.hasUnwritten()) {
+        log_.retry();
+    }
     if (!failing_.isEmpty() && failing_.remove(file) && notify) {
         notify(file + QStringLiteral(" is written again"));
     }

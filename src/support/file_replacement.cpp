@@ -1,11 +1,12 @@
 #include "support/file_replacement.h"
 
 #include "support/file_failures.h"
-#include "support/file_utils.h"
+#include "support/trusted_paths.h"
 
-#include <QFile>
+#include <QHash>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,50 +21,10 @@ bool FailWith(FileFailure* failure, int number, int step) {
     return RecordFileFailure(failure, number, step, QStringLiteral("BinaryCopyFile"));
 }
 
-int ClassicErrno(int error) {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return 76;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return 70;
-    case ENOSPC:
-    case EDQUOT:
-        return 61;
-    default:
-        return 75;
-    }
-}
-
-// The file a chain of symbolic links ends at, whether or not it exists yet; the path itself
-// when it is no link. *found is that file's own lstat, which is its stat: no second look-up.
-QByteArray FollowLinks(QByteArray path, struct stat* found, bool* exists) {
-    *exists = false;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(path.constData(), &st) != 0) {
-            return path;
-        }
-        if (!S_ISLNK(st.st_mode)) {
-            *found = st;
-            *exists = true;
-            return path;
-        }
-        char target[PATH_MAX];
-        const ssize_t n = ::readlink(path.constData(), target, sizeof target);
-        if (n <= 0 || n == static_cast<ssize_t>(sizeof target)) {
-            break;
-        }
-        const QByteArray next(target, static_cast<int>(n));
-        const int slash = path.lastIndexOf('/');
-        // A relative target is relative to the link's own folder.
-        path = next.startsWith('/') || slash < 0 ? next : path.left(slash + 1) + next;
-    }
-    // A chain too long or unreadable: what stat makes of the last name.
-    *exists = ::stat(path.constData(), found) == 0;
-    return path;
+bool RefuseLink(FileFailure* failure) {
+    FailWith(failure, 70, 70);
+    failure->description = ForeignLinkText();
+    return false;
 }
 
 // Written over from the start and cut to length, without emptying the file first: ext4 starts
@@ -90,10 +51,10 @@ bool SwapRefused(int error) {
     return error == EACCES || error == EPERM || error == EBUSY || error == EXDEV || error == EROFS;
 }
 
-bool WriteInPlace(const QByteArray& target, const QByteArray& bytes, FileFailure* failure) {
-    const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+bool WriteInPlace(const QByteArray& target, const QByteArray& bytes, bool sync, FileFailure* failure) {
+    const int fd = ::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        return FailWith(failure, ClassicErrno(errno), 70);
+        return FailWith(failure, ClassicErrnoNumber(errno), 70);
     }
     // Half a file is what a full disk would leave here: without room for all of it, nothing
     // is written.
@@ -101,7 +62,7 @@ bool WriteInPlace(const QByteArray& target, const QByteArray& bytes, FileFailure
     const bool room =
         ::fstatvfs(fd, &vfs) == 0 && static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize >=
                                          static_cast<unsigned long long>(bytes.size());
-    const bool written = room && WriteOver(fd, bytes);
+    const bool written = room && WriteOver(fd, bytes) && (!sync || ::fdatasync(fd) == 0);
     const bool closed = ::close(fd) == 0;
     if (!room || !written || !closed) {
         return FailWith(failure, 61, room ? 80 : 70);
@@ -109,9 +70,12 @@ bool WriteInPlace(const QByteArray& target, const QByteArray& bytes, FileFailure
     return true;
 }
 
-// Gives the side file the target's mode and, where allowed, its owner. Mostly it has them
-// already: it was the target a cycle ago.
-bool TakeModeAndOwner(int fd, const struct stat& own, const struct stat& target) {
+// Gives the side file the target's mode and, where allowed, its owner.
+bool TakeModeAndOwner(int fd, const struct stat& target) {
+    struct stat own {};
+    if (::fstat(fd, &own) != 0) {
+        return false;
+    }
     if (own.st_uid != target.st_uid || own.st_gid != target.st_gid) {
         // Only root may give a file away: for anyone else the owner stays the writer's.
         if (::fchown(fd, target.st_uid, target.st_gid) != 0) {
@@ -121,32 +85,57 @@ bool TakeModeAndOwner(int fd, const struct stat& own, const struct stat& target)
     return (own.st_mode & 07777) == (target.st_mode & 07777) || ::fchmod(fd, target.st_mode & 07777) == 0;
 }
 
-// Descriptors kept open between cycles for the files rewritten every cycle, so that a steady
-// cycle neither opens, examines nor closes them. A held file is used only while a fresh look by
-// name still finds that very file (the open descriptor keeps its inode from being reused);
-// anything else closes it and the full path runs, which holds the files again once it succeeds.
-struct HeldFile {
+// Makes a new name in the target's folder last through a power cut.
+void SyncFolderOf(const QByteArray& target) {
+    const int slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// When each target last had a swap whose data were forced to disk first. At fast poll rates
+// forcing every cycle would hold the disk busy; the swaps in between go through a fresh file
+// renamed over the old one, which ext4 (auto_da_alloc) and btrfs write out before the rename
+// itself: a power cut may lose them, but leaves a whole file.
+using SteadyClock = std::chrono::steady_clock;
+constexpr std::chrono::seconds kSyncedSwapEvery{2};
+thread_local QHash<QByteArray, SteadyClock::time_point> lastSyncedSwap;
+
+bool SyncDue(const QByteArray& target) {
+    const auto found = lastSyncedSwap.constFind(target);
+    return found == lastSyncedSwap.constEnd() || SteadyClock::now() - *found >= kSyncedSwapEvery;
+}
+
+// The side file, made afresh: never a file or link someone put there.
+int CreateSideFile(const QByteArray& side) {
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(side.constData(), flags, 0666);
+    if (fd < 0 && errno == EEXIST && ::unlink(side.constData()) == 0) {
+        fd = ::open(side.constData(), flags, 0666);
+    }
+    return fd;
+}
+
+// The scratch file kept open between cycles, so that a steady cycle neither opens, examines nor
+// closes it. It is used only while a fresh look by name still finds that very file (the open
+// descriptor keeps its inode from being reused); anything else closes it and the full path runs.
+struct Held {
+    QByteArray name;
     int fd = -1;
     struct stat st {};
 
-    bool same(const struct stat& now) const { return now.st_dev == st.st_dev && now.st_ino == st.st_ino; }
-    // Nor chmod'ed nor given away (nor, looked at with lstat, made a link): what the full
-    // path's open would have been refused or led elsewhere by.
+    // Nor replaced, chmod'ed nor given away: what the full path's open would have been refused
+    // or led elsewhere by.
     bool unchanged(const struct stat& now) const {
-        return same(now) && now.st_mode == st.st_mode && now.st_uid == st.st_uid && now.st_gid == st.st_gid;
+        return now.st_dev == st.st_dev && now.st_ino == st.st_ino && now.st_mode == st.st_mode &&
+               now.st_uid == st.st_uid && now.st_gid == st.st_gid;
     }
 };
 
-struct Held {
-    QByteArray name;   // as the caller names it
-    QByteArray target; // a replacement's: where the links led, and its side file
-    QByteArray side;
-    HeldFile file;  // the scratch file, or the replaced target
-    HeldFile spare; // the side file
-};
-
-// A handful of files at most (the state file, its scratch file, the listing); per thread, since
-// only the poll's thread writes them.
+// A handful of files at most; per thread, since only the poll's thread writes them.
 class HeldFiles {
 public:
     HeldFiles() = default;
@@ -154,7 +143,7 @@ public:
     HeldFiles& operator=(const HeldFiles&) = delete;
     ~HeldFiles() {
         for (Held& held : held_) {
-            Close(held);
+            ::close(held.fd);
         }
     }
 
@@ -167,7 +156,7 @@ public:
         return nullptr;
     }
     void drop(Held* held) {
-        Close(*held);
+        ::close(held->fd);
         held_.erase(held_.begin() + (held - held_.data()));
     }
     void add(Held held) {
@@ -180,21 +169,12 @@ public:
         held_.push_back(std::move(held));
     }
 
-    static void Close(Held& held) {
-        for (const int fd : {held.file.fd, held.spare.fd}) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    }
-
 private:
     static constexpr size_t kMost = 4;
     std::vector<Held> held_;
 };
 
 thread_local HeldFiles heldScratch;
-thread_local HeldFiles heldSwaps;
 
 // A steady cycle of a scratch file: one look by name, the write, a cut only where it was longer.
 // Its size on disk is then the bytes' by construction.
@@ -204,75 +184,29 @@ bool WriteHeldScratch(const QByteArray& name, const QByteArray& bytes) {
         return false;
     }
     struct stat now {};
-    if (::stat(name.constData(), &now) == 0 && held->file.unchanged(now) &&
-        WriteOver(held->file.fd, bytes, now.st_size)) {
+    if (::stat(name.constData(), &now) == 0 && held->unchanged(now) &&
+        WriteOver(held->fd, bytes, now.st_size)) {
         return true;
     }
     heldScratch.drop(held);
     return false;
 }
 
-// A steady cycle of a replacement: the same looks at the target as the full path, then the side
-// file, which must still be the held one (another file there would be swapped in with the wrong
-// content), written through its descriptor and swapped in. The two then trade places.
-bool SwapHeld(const QByteArray& name, const QByteArray& bytes) {
-    Held* held = heldSwaps.find(name);
-    if (held == nullptr) {
-        return false;
-    }
-    HeldFile& target = held->file;
-    HeldFile& side = held->spare;
-    struct stat st {};
-    struct stat sideNow {};
-    bool exists = false;
-    const bool ready =
-        FollowLinks(name, &st, &exists) == held->target && exists && target.same(st) && st.st_nlink == 1 &&
-        ::faccessat(AT_FDCWD, held->target.constData(), W_OK, AT_EACCESS) == 0 &&
-        ::lstat(held->side.constData(), &sideNow) == 0 && side.unchanged(sideNow) && sideNow.st_nlink == 1 &&
-        WriteOver(side.fd, bytes, sideNow.st_size) && TakeModeAndOwner(side.fd, sideNow, st);
-    if (!ready || ::renameat2(AT_FDCWD, held->side.constData(), AT_FDCWD, held->target.constData(),
-                              RENAME_EXCHANGE) != 0) {
-        heldSwaps.drop(held);
-        return false;
-    }
-    std::swap(target, side);
-    side.st = st; // the old target as it was just seen, now under the side file's name
-    return true;
-}
-
-// After a swap by the full path: both files held for the next cycles, if they are still the
-// ones swapped (now: the written side file's inode, now the target; was: the old target's).
-void HoldSwapped(const QByteArray& name, const QByteArray& target, const QByteArray& side,
-                 const struct stat& now, const struct stat& was) {
-    Held held{name,
-              target,
-              side,
-              {::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC), {}},
-              {::open(side.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC), {}}};
-    if (held.file.fd >= 0 && held.spare.fd >= 0 && ::fstat(held.file.fd, &held.file.st) == 0 &&
-        ::fstat(held.spare.fd, &held.spare.st) == 0 && held.file.same(now) && held.spare.same(was)) {
-        heldSwaps.add(std::move(held));
-        return;
-    }
-    HeldFiles::Close(held);
-}
-
-} // namespace
-
-bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure) {
-    if (dest.isEmpty()) {
+bool Replace(const QString& dest, const QByteArray& bytes, bool forceSync, FileFailure* failure) {
+    const QByteArray name = UsableFileName(dest);
+    if (name.isEmpty()) {
         return FailWith(failure, 52, 70);
-    }
-    const QByteArray name = QFile::encodeName(dest);
-    if (SwapHeld(name, bytes)) {
-        return true;
     }
     // One look at the file every cycle: a folder in dest's place must never be swapped away, and
     // an existing file that may not be written is refused. A missing folder shows when the side
     // file cannot be made.
     struct stat st {};
     bool exists = false;
-    const QByteArray target = FollowLinks(name, &st, &exists);
+    bool refused = false;
+    const QByteArray target = FollowTrustedLinks(name, &st, &exists, &refused);
+    if (refused) {
+        return RefuseLink(failure);
+    }
     if (exists) {
         if (!S_ISREG(st.st_mode)) {
             return FailWith(failure, 75, 70);
@@ -282,59 +216,75 @@ bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailu
         }
         // Another name of the same file would keep the old content after a swap.
         if (st.st_nlink > 1) {
-            return WriteInPlace(target, bytes, failure);
+            return WriteInPlace(target, bytes, forceSync, failure);
         }
     }
     // The side file sits beside the target, so the swap never crosses file systems.
     const QByteArray side = target + ".new";
-    const int fd = ::open(side.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = CreateSideFile(side);
     if (fd < 0) {
         const int error = errno;
         if (exists && SwapRefused(error)) {
-            return WriteInPlace(target, bytes, failure);
+            return WriteInPlace(target, bytes, forceSync, failure);
         }
-        return FailWith(failure, ClassicErrno(error), 70);
+        return FailWith(failure, ClassicErrnoNumber(error), 70);
     }
-    bool ok = WriteOver(fd, bytes);
-    // The swapped-in file is the side file.
-    struct stat own {};
-    if (ok && exists) {
-        ok = ::fstat(fd, &own) == 0 && TakeModeAndOwner(fd, own, st);
-    }
+    // A new name is forced to disk with its folder, whatever the pace.
+    const bool sync = forceSync || !exists || SyncDue(target);
+    bool ok = WriteOver(fd, bytes, 0) && (!exists || TakeModeAndOwner(fd, st));
+    ok = ok && (!sync || ::fdatasync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
         ::unlink(side.constData());
         return FailWith(failure, 61, 80);
     }
-    // Swapped in one step: the target is the new file, the side file keeps the old one to be
-    // written over next time. A plain rename over an existing file would make ext4 start writing
-    // the new one back at once and the old one's release wait for the previous write-back.
-    if (::renameat2(AT_FDCWD, side.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
-        if (exists) {
-            HoldSwapped(name, target, side, own, st);
+    if (::rename(side.constData(), target.constData()) != 0) {
+        const int error = errno;
+        ::unlink(side.constData());
+        if (exists && SwapRefused(error)) {
+            return WriteInPlace(target, bytes, forceSync, failure);
         }
-        return true;
+        return FailWith(failure, 75, 90);
     }
-    // No target yet, or a file system without the swap.
-    if (::rename(side.constData(), target.constData()) == 0) {
-        return true;
+    if (sync) {
+        lastSyncedSwap.insert(target, SteadyClock::now());
     }
-    const int error = errno;
-    ::unlink(side.constData());
-    if (exists && SwapRefused(error)) {
-        return WriteInPlace(target, bytes, failure);
+    // The rename itself lasts only once the folder is on disk: for a new name, and for a daily file.
+    if (!exists || forceSync) {
+        SyncFolderOf(target);
     }
-    return FailWith(failure, 75, 90);
+    return true;
 }
 
-ScratchWrite WriteScratchFile(const QString& path, const QByteArray& bytes) {
-    const QByteArray name = QFile::encodeName(path);
-    if (WriteHeldScratch(name, bytes)) {
+} // namespace
+
+bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailure* failure) {
+    return Replace(dest, bytes, false, failure);
+}
+
+bool ReplaceFileSynced(const QString& dest, const QByteArray& bytes, FileFailure* failure) {
+    return Replace(dest, bytes, true, failure);
+}
+
+ScratchWrite WriteScratchFile(const QString& path, const QByteArray& bytes, int* error) {
+    const QByteArray name = UsableFileName(path);
+    if (!name.isEmpty() && WriteHeldScratch(name, bytes)) {
         return ScratchWrite::Done;
     }
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int fd = -1;
+    bool refused = false;
+    if (!name.isEmpty()) {
+        fd = OpenTrusted(name, O_RDWR, 0, &refused);
+        // A missing scratch file is made afresh, never through what someone put in its place.
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        }
+    }
     if (fd < 0) {
-        return ScratchWrite::NotOpened;
+        if (error != nullptr) {
+            *error = name.isEmpty() ? ENAMETOOLONG : errno;
+        }
+        return refused ? ScratchWrite::ForeignLink : ScratchWrite::NotOpened;
     }
     ScratchWrite result = ScratchWrite::Done;
     struct stat st {};
@@ -344,10 +294,13 @@ ScratchWrite WriteScratchFile(const QString& path, const QByteArray& bytes) {
         result = ScratchWrite::ShortOnDisk;
     }
     if (result == ScratchWrite::Done) {
-        // Kept open for the next cycles.
-        heldScratch.add({name, {}, {}, {fd, st}, {}});
-    } else {
-        ::close(fd);
+        // Kept open for the next cycles, as the name leads to it.
+        struct stat byName {};
+        if (::stat(name.constData(), &byName) == 0) {
+            heldScratch.add({name, fd, byName});
+            return result;
+        }
     }
+    ::close(fd);
     return result;
 }

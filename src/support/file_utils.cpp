@@ -1,7 +1,6 @@
 #include "support/file_utils.h"
 
 #include "support/error_log.h"
-#include "support/file_failures.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,8 +33,12 @@ int ClassicFileError(const QFileDevice& file, const QString& path) {
     case QFileDevice::ResourceError:
         return 61;
     default:
-        // Open and read failures among them: the file is there but unusable, or not there at all.
-        return info.exists() ? 75 : 53;
+        // Open and read failures among them: the file is there but unusable, not there in a
+        // folder that may not be written, or not there at all.
+        if (info.exists()) {
+            return 75;
+        }
+        return QFileInfo(info.absolutePath()).isWritable() ? 53 : 70;
     }
 }
 
@@ -161,55 +164,6 @@ void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest) {
     if (destOpen && !dest.commit()) {
         fail(61, 90);
     }
-}
-
-namespace {
-
-bool FailWith(FileFailure* failure, int number, int step) {
-    return RecordFileFailure(failure, number, step, QStringLiteral("BinaryCopyFile"));
-}
-
-} // namespace
-
-bool OverwriteFile(QFile& file, const QByteArray& bytes) {
-    // Written over in place and cut to length: ext4 starts the write-back of a file truncated to
-    // nothing at its close, and the next truncation waits for that write-back to end.
-    if (!file.open(QIODevice::ReadWrite)) {
-        return false;
-    }
-    const bool ok = WriteAllAndFlush(file, bytes) && file.resize(bytes.size());
-    file.close();
-    return ok && file.error() == QFileDevice::NoError;
-}
-
-bool ReplaceFileWithCopy(const QString& source, const QString& dest, FileFailure* failure) {
-    auto failWith = [&](int number, int step) { return FailWith(failure, number, step); };
-    QFile in(source);
-    if (QFileInfo(source).isDir() || !in.open(QIODevice::ReadOnly)) {
-        return failWith(ClassicFileError(in, source), 20);
-    }
-    const QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError) {
-        return failWith(75, 40);
-    }
-    int number = 0;
-    if (!DestinationWritable(dest, &number)) {
-        return failWith(number, 70);
-    }
-    QSaveFile out(dest);
-    // A folder the program may not write, holding a file made for it: written in place.
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly)) {
-        return failWith(ClassicFileError(out, dest), 70);
-    }
-    if (!WriteAllAndFlush(out, bytes)) {
-        out.cancelWriting();
-        return failWith(61, 80);
-    }
-    if (!out.commit()) {
-        return failWith(61, 90);
-    }
-    return true;
 }
 
 QString FindFileIgnoringCase(const QString& name) {

@@ -3,9 +3,7 @@
 #include <QString>
 
 class ErrorLog;
-struct FileFailure;
 class QByteArray;
-class QFile;
 class QFileDevice;
 
 // True only for an existing regular file (a folder, a missing or an empty path give false).
@@ -16,16 +14,9 @@ bool FileExists(const QString& folderspec);
 // logged with the number of its step (10 to 90); a second one ends the copy.
 void BinaryCopyFile(ErrorLog& log, const QString& Source, const QString& Dest);
 
-// Same replacement without logging; false, with the failing step, when it failed.
-bool ReplaceFileWithCopy(const QString& source, const QString& dest, FileFailure* failure);
-
 // Writes all the bytes and pushes them out of Qt's buffer; false on a short write or a failed
 // flush (a full disk shows only there).
 bool WriteAllAndFlush(QFileDevice& file, const QByteArray& bytes);
-
-// Writes bytes over the file in place and cuts it to their length; false when any of it failed.
-// For a scratch file rewritten every cycle: a reader may find it half written.
-bool OverwriteFile(QFile& file, const QByteArray& bytes);
 
 // Classic run-time error number for a failed file operation on path (53, 61, 70, 75, 76).
 int ClassicFileError(const QFileDevice& file, const QString& path);

@@ -9,3 +9,10 @@ void StderrPrompter::message(const QString& text) {
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
     PrintToStderr(Priority::Warning, line);
 }
+
+void StderrPrompter::repeated(const QString& text) {
+    if (!said_.contains(text)) {
+        said_.insert(text);
+        message(text);
+    }
+}

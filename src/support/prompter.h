@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -9,11 +10,20 @@ class Prompter {
 public:
     virtual ~Prompter() = default;
     virtual void message(const QString& text) = 0;
+    // A failure that repeats every tick while it lasts (an installation away): said once per run
+    // of it, which ended() closes. A box already says it once while it is open.
+    virtual void repeated(const QString& text) { message(text); }
+    virtual void ended(const QString& /*text*/) {}
 };
 
 class StderrPrompter : public Prompter {
 public:
     void message(const QString& text) override;
+    void repeated(const QString& text) override;
+    void ended(const QString& text) override { said_.remove(text); }
+
+private:
+    QSet<QString> said_;
 };
 
 class RecordingPrompter : public Prompter {

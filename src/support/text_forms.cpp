@@ -263,3 +263,25 @@ bool ParseNumber(const QString& text, double* value) {
 double RoundHalfEven(double v) {
     return std::nearbyint(v);
 }
+
+QStringList TextLines(const QByteArray& bytes, bool* lastEnded) {
+    // Split by hand, as the regular expression library alone is half a megabyte of resident memory.
+    QStringList result;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' || bytes[i] == '\n') {
+            result.append(QString::fromUtf8(bytes.mid(start, i - start)));
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+                ++i;
+            }
+            start = i + 1;
+        }
+    }
+    const bool unended = start < bytes.size();
+    if (lastEnded != nullptr) {
+        *lastEnded = !unended;
+    } else if (unended) {
+        result.append(QString::fromUtf8(bytes.mid(start)));
+    }
+    return result;
+}

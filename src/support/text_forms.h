@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // The host's regional text forms and the number forms shared by every file and field.
 
@@ -31,6 +32,10 @@ bool ParseNumber(const QString& text, double* value);
 
 // Nearest whole number, halves to the even neighbour.
 double RoundHalfEven(double v);
+
+// The lines of a text, ended by CR LF, LF or CR alone (as some editors save). An unended last
+// line is left out when *lastEnded is given, which then says whether there was one.
+QStringList TextLines(const QByteArray& bytes, bool* lastEnded = nullptr);
 
 // CR LF, the line end of every file and of the status pane.
 inline const QString& CrLf() {

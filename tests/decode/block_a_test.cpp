@@ -156,3 +156,25 @@ TEST_F(BlockA, OverflowEndsTheDecodeAtItsStepWithoutTheChainedRead) {
         EXPECT_TRUE(form.RegisterDetailsText.startsWith(QStringLiteral("60000 ")));
     }
 }
+
+// A state of charge beyond 100 % or a capacity beyond 1 MWh is no figure for the files, the store
+// or the broker, nor a log line; said once per run of them.
+TEST_F(BlockA, ImplausibleChargeAndCapacityAreLeftOutAndSaidOncePerRun) {
+    DeviceIdentity identity;
+    const int polls[][3] = {{55, 0, 10240},       {16378, 0, 10240}, {16378, 0, 10240}, {56, 0x4D11, 0x904E},
+                            {56, 0x4D11, 0x904E}, {101, 0, 10240},   {57, 0, 10240}};
+    for (const auto& p : polls) {
+        QList<int> w = BlockAImage();
+        w[95] = p[0];
+        w[31] = p[1];
+        w[32] = p[2];
+        DecodeBlockA(ctx, identity, ReadResponse(1, w));
+        EXPECT_EQ(form.BatteryPercent.isEmpty(), p[0] > 100) << p[0];
+        EXPECT_EQ(form.BatterySize.isEmpty(), p[1] != 0) << p[0];
+        EXPECT_EQ(form.CurrentLevelKWh.isEmpty(), p[0] > 100 || p[1] != 0) << p[0];
+    }
+    EXPECT_EQ(LogEntries(), 3);
+    EXPECT_TRUE(ReadAll(QStringLiteral("ModbusClient errors.log"))
+                    .contains("State of charge 16378 % is not plausible: not recorded"));
+    EXPECT_EQ(ReadAll(form.BatterySoC).count('\n'), 3); // 55, 56, 57
+}

@@ -119,16 +119,22 @@ TEST_F(Energy, NightSnapshotLineRules) {
              "PVChargeLife = 111\r\n"
              "PVChargeLife = 123456\r\n" // a later line wins
              "GridChargeLife = \r\n"     // nothing after the blank
-             "pvdischargelife = 5\r\n"   // keys match in their own letter case only
+             "pvdischargelife=5\r\n"     // any letter case, blanks optional
              "Date = 06/12/2026 23:59:58\r\n"
-             "x PVDischargeLife = 77\n"); // anywhere on the line; the value is taken at its column
+             "GridDischargeLife = 77"); // cut short: its line never ended
     readNight(form);
-    EXPECT_EQ(Night(), (QStringList{"123456", "= 77", "", "keep"}));
+    EXPECT_EQ(Night(), (QStringList{"123456", "5", "", ""}));
 
     // A missing snapshot changes nothing.
     QFile::remove(QStringLiteral("batterynight.txt"));
     readNight(form);
-    EXPECT_EQ(Night(), (QStringList{"123456", "= 77", "", "keep"}));
+    EXPECT_EQ(Night(), (QStringList{"123456", "5", "", ""}));
+
+    // What is no counter is no baseline: the day is unknown, never the lifetime.
+    WriteAll(QStringLiteral("batterynight.txt"), "PVChargeLife = abc\r\nPVDischargeLife = 12x\r\n"
+                                                 "GridChargeLife = -4\r\nx GridDischargeLife = 9\r\n");
+    readNight(form);
+    EXPECT_EQ(Night(), (QStringList{"", "", "", ""}));
 }
 
 TEST_F(Energy, NightSnapshotIsFoundWhateverItsLetterCase) {
@@ -180,4 +186,27 @@ TEST_F(Energy, DaySaveWithoutAStateFileTellsTheOperator) {
         ReadAll(QStringLiteral("ModbusClient errors.log"))
             .contains("Procedure: DaySave | Description: Could not write BatteryNight.txt: Battery.txt "
                       "File not found; the night snapshot is left as it was"));
+}
+
+// What a power cut or a full disk leaves of the state file never replaces a good snapshot nor
+// reaches the summary.
+TEST_F(Energy, DaySaveCopiesOnlyAWholeStateFile) {
+    DecodeBlockB(ctx, ReadResponse(2, BlockBImage()));
+    const QByteArray whole = ReadAll(form.BatteryToday);
+    WriteAll(kNight, "PVChargeLife = 5\r\n");
+    const QByteArray damaged[] = {QByteArray(373, '\0'), whole.left(whole.size() - 3),
+                                  whole + QByteArray(3, '\0'), whole + "BatterySize = 1\r\n"};
+    for (const QByteArray& state : damaged) {
+        WriteAll(form.BatteryToday, state);
+        DaySave(form, prompter, fileFailures);
+        EXPECT_EQ(ReadAll(kNight), "PVChargeLife = 5\r\n");
+        EXPECT_FALSE(QFile::exists(kSummary));
+    }
+    EXPECT_EQ(prompter.messages.size(), 4);
+    EXPECT_EQ(LogEntries(), 1); // once per run of failures
+    EXPECT_TRUE(
+        ReadAll(QStringLiteral("ModbusClient errors.log")).contains("Battery.txt is not a whole state file"));
+    WriteAll(form.BatteryToday, whole);
+    DaySave(form, prompter, fileFailures);
+    EXPECT_EQ(ReadAll(kNight), whole);
 }

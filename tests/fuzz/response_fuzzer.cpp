@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (pending.Empty()) {
             const int* read = reads[input.ConsumeIntegralInRange<size_t>(0, 5)];
             pending.AddRead(BuildReadRequest(read[0], static_cast<int16_t>(read[1]), 0));
-            pending.AddWrite();
+            pending.AddWrite(BuildWriteRequest(0, 60310, 0));
         }
         const size_t chunk = input.ConsumeIntegralInRange<size_t>(1, 300);
         const std::string bytes = input.ConsumeBytesAsString(chunk);

@@ -200,7 +200,7 @@ TEST_F(ConnectionTest, UnansweredReadTimesOutAndReconnects) {
     ASSERT_TRUE(WaitUntil([this] { return connectEvents == 3; }));
     EXPECT_EQ(link.pendingBytes(), 0);
     EXPECT_EQ(entries().size(), 2);
-    const QByteArray small = ReadResponse(4, {9});
+    const QByteArray small = ReadResponse(0, {9}); // the id of its request
     link.SendReadRegisters(QStringLiteral("4"), QStringLiteral("1"));
     server.send(small);
     ASSERT_TRUE(WaitUntil([this] { return !decoded.isEmpty(); }));

@@ -114,3 +114,19 @@ TEST_F(DispatchTest, FailingDecoderIsNamedInTheEscapingError) {
         EXPECT_EQ(e.procedure, QStringLiteral("DecodeBlockA"));
     }
 }
+
+TEST(PendingRequests, AnAnswerWithAnotherTransactionIdAnswersNothing) {
+    PendingRequests pending;
+    pending.AddRead(BuildReadRequest(60000, 96, 7));
+    pending.AddWrite(BuildWriteRequest(8, 60310, 0));
+    pending.AddWrite(BuildWriteRequest(9, 60314, 2500));
+    EXPECT_EQ(pending.Take(ReadResponse(6, QList<int>(96, 0))).kind, Asked::Kind::Nothing);
+    EXPECT_EQ(pending.Take(BuildWriteRequest(10, 60310, 0)).kind, Asked::Kind::Nothing);
+    // Echoes in any order, each once; the read still awaited.
+    EXPECT_EQ(pending.Take(BuildWriteRequest(9, 60314, 2500)).kind, Asked::Kind::Write);
+    EXPECT_EQ(pending.Take(BuildWriteRequest(9, 60314, 2500)).kind, Asked::Kind::Nothing);
+    EXPECT_EQ(pending.Take(BuildWriteRequest(8, 60310, 0)).kind, Asked::Kind::Write);
+    EXPECT_FALSE(pending.Empty());
+    EXPECT_EQ(pending.Take(ReadResponse(7, QList<int>(96, 0))).kind, Asked::Kind::Read);
+    EXPECT_TRUE(pending.Empty());
+}
