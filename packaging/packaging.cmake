@@ -81,9 +81,9 @@ with one instance per installation (modbusclient@), and can publish the
 figures to an MQTT broker for Home Assistant. Needs no display.
 Includes battery-sim, a simulated installation for trying it out.
 The window program is in modbusclient-gui.")
-# Loaded at run time, so invisible to dpkg-shlibdeps: libmosquitto by the first broker session,
-# Qt's SQLite driver by the history store while it goes through Qt SQL.
-set(runtime_loaded libmosquitto1)
+# Loaded at run time, so invisible to dpkg-shlibdeps: Qt's SQLite driver by the history store
+# while it goes through Qt SQL.
+set(runtime_loaded)
 get_target_property(history_libraries mc_history LINK_LIBRARIES)
 if("Qt6::Sql" IN_LIST history_libraries)
   list(APPEND runtime_loaded libqt6sql6-sqlite)

@@ -24,7 +24,6 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
-#include <malloc.h>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -130,9 +129,6 @@ bool StartDemo(Demo& demo, QCoreApplication& app) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // One malloc arena: the history writer's thread allocates little and seldom, and an arena of
-    // its own is resident memory for nothing.
-    mallopt(M_ARENA_MAX, 1);
     PinLocalTimeZone();
     // Parsed before the application object exists, so --help, --version and bad options work
     // without a display.

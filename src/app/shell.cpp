@@ -99,9 +99,9 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
         Q_EMIT linkLost();
     };
     connect(this, &Shell::cycleCompleted, &charge_, [this](const Reading& reading) {
-        charge_.onPollCycleCompleted(reading.socPercent ? std::optional<int>(static_cast<int>(*reading.socPercent))
-                                                        : std::nullopt,
-                                     static_cast<int32_t>(reading.ratedBatteryW));
+        charge_.onPollCycleCompleted(
+            reading.socPercent ? std::optional<int>(static_cast<int>(*reading.socPercent)) : std::nullopt,
+            static_cast<int32_t>(reading.ratedBatteryW));
     });
     connect(&charge_, &ManagedCharge::reported, this, &Shell::changed);
 
@@ -193,7 +193,7 @@ void Shell::Form_Load(const QString& commandLine) {
         readNight(form_);
         charge_.restore();
         // Only a midnight seen while running is saved: not one that passed before start-up.
-        lastTickDate_ = clock_.now().date();
+        rollover_.Loaded();
         timer2_.start();
     });
 }
@@ -312,7 +312,7 @@ void Shell::PollStep() {
 
 void Shell::Timer1_Timer() {
     boundary_.run(QStringLiteral("Timer1_Timer"), [this] {
-        CatchUpMidnight();
+        rollover_.CatchUp();
         if (form_.StopStart != QLatin1String("Stop")) {
             return;
         }
@@ -325,49 +325,19 @@ void Shell::Timer2_Timer() {
         form_.Height = kCompactHeight;
         form_.Width = kWindowWidth;
         SyncAppendedFiles();
-        // Before the poll, so that the block's header is still the last poll of the day that ended.
-        CatchUpMidnight();
+        rollover_.CatchUp();
         if (form_.StopStart == QLatin1String("Stop") && !timer1_.isActive()) {
             PollStep();
         }
-        const QDateTime now = clock_.now();
-        if (now.time() >= QTime(23, 59, 0) && !timer3_.isActive()) {
-            timer3ArmedOn_ = now.date();
-            timer3_.start();
-        }
+        rollover_.MinuteTick();
     });
 }
 
 void Shell::Timer3_Timer() {
-    boundary_.run(QStringLiteral("Timer3_Timer"), [this] {
-        // The first tick at or after the midnight that follows the arming saves the day, so a
-        // late or coalesced tick cannot skip a night.
-        if (!timer3ArmedOn_.isValid() || clock_.now() < QDateTime(timer3ArmedOn_.addDays(1), QTime(0, 0))) {
-            return;
-        }
-        SaveNight();
-    });
-}
-
-void Shell::CatchUpMidnight() {
-    const QDate today = clock_.now().date();
-    // A midnight passed while the program ran but no armed tick saw it (a busy machine, a
-    // suspend, a clock change, the control editor holding Timer2): save it now.
-    if (lastTickDate_.isValid() && today > lastTickDate_) {
-        SaveNight();
-    }
-    lastTickDate_ = today;
+    boundary_.run(QStringLiteral("Timer3_Timer"), [this] { rollover_.WatchTick(); });
 }
 
 void Shell::SaveNight() {
-    const QDate today = clock_.now().date();
-    timer3_.stop();
-    timer3ArmedOn_ = QDate(); // one save per arming, whatever ticks were already queued
-    lastTickDate_ = today;
-    if (nightSavedFor_ == today) {
-        return; // one save per night
-    }
-    nightSavedFor_ = today;
     DaySave(form_, prompter_, fileFailures_);
     Q_EMIT daySaved();
     readNight(form_);

@@ -4,6 +4,7 @@
 #include "controls/managed_charge.h"
 #include "decode/block_a.h"
 #include "decode/decode_context.h"
+#include "energy/day_rollover.h"
 #include "link/connection.h"
 #include "link/status_pane.h"
 #include "model/form.h"
@@ -93,7 +94,6 @@ Q_SIGNALS:
 
 private:
     void PollStep();
-    void CatchUpMidnight();
     void SaveNight();
     void SetUpControls();
     ControlsForm& LoadedControls();
@@ -111,9 +111,7 @@ private:
     QTimer timer1_;
     QTimer timer2_;
     QTimer timer3_;
-    QDate timer3ArmedOn_;
-    QDate lastTickDate_;  // date of the last timer tick while running
-    QDate nightSavedFor_; // the date whose midnight was saved last
+    DayRollover rollover_{clock_, timer3_, [this] { SaveNight(); }};
     ControlsEditor controls_{form_, timer1_, timer2_};
     ManagedCharge charge_{link_, status_, clock_, fileFailures_};
     Reading reading_;

@@ -1,11 +1,10 @@
 #include "controls/control_log.h"
 
 #include "link/status_pane.h"
+#include "support/appended_file.h"
 #include "support/clock.h"
 #include "support/file_failures.h"
-#include "support/appended_file.h"
 #include "support/text_forms.h"
-
 
 const char* const kControlLogFile = "ModbusClient control.log";
 

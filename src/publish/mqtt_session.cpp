@@ -1,6 +1,5 @@
 #include "publish/mqtt_session.h"
 
-#include "publish/mosquitto_loader.h"
 #include "support/error_log.h"
 
 #include <QHostAddress>
@@ -229,9 +228,7 @@ void MqttSession::StartClient(const QString& host) {
     ++attempts_;
     mosq_ = mosquitto_new(clientId_.isEmpty() ? nullptr : clientId_.constData(), clientId_.isEmpty(), this);
     if (mosq_ == nullptr) {
-        GiveUp(7, 10,
-               MosquittoLibraryLoaded() ? QStringLiteral("out of memory")
-                                        : QString::fromUtf8(mosquitto_strerror(MOSQ_ERR_NOT_SUPPORTED)));
+        GiveUp(7, 10, QStringLiteral("out of memory"));
         return;
     }
     mosquitto_connect_callback_set(mosq_, &MqttSession::OnConnack);

@@ -93,6 +93,7 @@ TEST_F(ManagedChargeTest, AWindowAcrossMidnightStartsOncePerNightAndEndsAtItsTar
     // A client started inside the window starts it after its first poll cycle, unless that
     // night's window already ran (the state file says so).
     clock.set(QDateTime(QDate(2026, 12, 10), QTime(2, 0)));
+    shell.charge().setWindow(ChargeWindow()); // the first client's window is not this one's
     Shell late(clock, prompter);
     late.charge().setWindow(window);
     server.requests.clear();
