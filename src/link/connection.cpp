@@ -1,6 +1,5 @@
 #include "link/connection.h"
 
-#include "link/framing.h"
 #include "link/status_pane.h"
 #include "model/form.h"
 #include "support/error_log.h"
@@ -8,143 +7,54 @@
 #include "support/prompter.h"
 #include "support/text_forms.h"
 
-#include <QLocale>
-#include <algorithm>
 #include <utility>
-
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 const char* const kCheckServerMessage =
     "check the IP address is correct and the server is listening and retry";
 
-namespace {
-
-constexpr int kFirstReconnectDelayMs = 1000;
-constexpr int kLastReconnectDelayMs = 60000;
-constexpr int kNotConnectedNumber = 40006;
-const char* const kNotConnectedText =
-    "Wrong protocol or connection state for the requested transaction or request";
-
-} // namespace
-
-int ClassicSocketError(QAbstractSocket::SocketError error) {
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return 10061;
-    case QAbstractSocket::RemoteHostClosedError:
-        return 10054;
-    case QAbstractSocket::HostNotFoundError:
-        return 11001;
-    case QAbstractSocket::SocketAccessError:
-        return 10013;
-    case QAbstractSocket::SocketResourceError:
-        return 10055;
-    case QAbstractSocket::SocketTimeoutError:
-        return 10060;
-    case QAbstractSocket::NetworkError:
-        return 10065;
-    case QAbstractSocket::AddressInUseError:
-        return 10048;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return 10049;
-    case QAbstractSocket::UnsupportedSocketOperationError:
-        return 10045;
-    default:
-        return 10053;
-    }
-}
-
-bool ConvertWhole(const QString& text, qint64 min, qint64 max, qint64* value) {
-    double v = 0;
-    if (!ParseNumber(text, &v)) {
-        bool ok = false;
-        v = QLocale().toDouble(text.trimmed(), &ok);
-        if (!ok) {
-            return false;
-        }
-    }
-    const double r = RoundHalfEven(v);
-    if (r < static_cast<double>(min) || r > static_cast<double>(max)) {
-        return false;
-    }
-    *value = static_cast<qint64>(r);
-    return true;
-}
-
 ModbusLink::ModbusLink(Form& form, StatusPane& status, ErrorLog& log, Prompter& prompter,
                        EventBoundary& boundary, QObject* parent)
     : QObject(parent), form_(form), status_(status), log_(log), prompter_(prompter), boundary_(boundary) {
-    responseTimer_.setSingleShot(true);
-    responseTimer_.setInterval(5000);
     reconnectTimer_.setSingleShot(true);
-    staleTimer_.setSingleShot(true);
-    staleTimer_.setInterval(5000);
-    connect(&socket_, &QTcpSocket::connected, this,
+    connect(&transport_, &Transport::connected, this,
             [this] { boundary_.run(QStringLiteral("Winsock1_Connect"), [this] { Winsock1_Connect(); }); });
-    connect(&socket_, &QTcpSocket::disconnected, this, [this] {
-        ReleaseWatch();
-        if (!ownClose_) {
-            boundary_.run(QStringLiteral("Winsock1_Close"), [this] { Winsock1_Close(); });
-        }
-    });
-    connect(&socket_, &QTcpSocket::readyRead, this, [this] {
+    connect(&transport_, &Transport::closed, this,
+            [this] { boundary_.run(QStringLiteral("Winsock1_Close"), [this] { Winsock1_Close(); }); });
+    connect(&transport_, &Transport::bytesArrived, this, [this] {
         boundary_.run(QStringLiteral("Winsock1_DataArrival"), [this] { Winsock1_DataArrival(); });
     });
-    connect(&socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        boundary_.run(QStringLiteral("Winsock1_Error_Local"), [this, error] { Winsock1_Error(error); });
+    connect(&transport_, &Transport::failed, this,
+            [this](QAbstractSocket::SocketError error, bool reset, const QString& text) {
+                boundary_.run(QStringLiteral("Winsock1_Error_Local"),
+                              [&] { Winsock1_Error(error, reset, text); });
+            });
+    connect(&transport_, &Transport::responseTimedOut, this, [this] {
+        boundary_.run(QStringLiteral("HandleTimeout_Local"), [this] {
+            if (requests_.awaiting()) {
+                HandleTimeout();
+            }
+        });
     });
-    connect(&responseTimer_, &QTimer::timeout, this, [this] {
-        boundary_.run(QStringLiteral("HandleTimeout_Local"), [this] { ResponseTimerExpired(); });
-    });
-    connect(&staleTimer_, &QTimer::timeout, this, [this] {
-        boundary_.run(QStringLiteral("Winsock1_DataArrival"), [this] { DiscardStalePartial(); });
+    connect(&transport_, &Transport::partialDropped, this, [this](int bytes) {
+        boundary_.run(QStringLiteral("Winsock1_DataArrival"),
+                      [&] { LogFraming("Partial response older than the time-out", bytes); });
     });
     connect(&reconnectTimer_, &QTimer::timeout, this,
             [this] { boundary_.run(QStringLiteral("ReconnectSocket"), [this] { ReconnectNow(); }); });
 }
 
-ModbusLink::~ModbusLink() {
-    QObject::disconnect(&socket_, nullptr, this, nullptr);
-    ReleaseWatch();
-}
-
-int ModbusLink::StateNumber() const {
-    switch (socket_.state()) {
-    case QAbstractSocket::UnconnectedState:
-        return errorState_ ? 9 : 0;
-    case QAbstractSocket::HostLookupState:
-        return 4;
-    case QAbstractSocket::ConnectingState:
-        return 6;
-    case QAbstractSocket::ConnectedState:
-        return 7;
-    case QAbstractSocket::BoundState:
-        return 3;
-    case QAbstractSocket::ListeningState:
-        return 2;
-    case QAbstractSocket::ClosingState:
-        return 8;
-    }
-    return 0;
+bool ModbusLink::isConnected() const {
+    return form_.isConnected;
 }
 
 void ModbusLink::CloseSocket() {
-    ownClose_ = true;
-    socket_.abort();
-    ReleaseWatch();
-    ownClose_ = false;
+    transport_.abort();
     ForgetRequests();
-    staleTimer_.stop();
 }
 
 void ModbusLink::ForgetRequests() {
-    reader_.clear();
-    pending_.Clear();
-    form_.awaitingResponse = false;
+    transport_.clearPartial();
+    requests_.forget();
 }
 
 void ModbusLink::connectcmd_Click() {
@@ -155,10 +65,7 @@ void ModbusLink::connectcmd_Click() {
     form_.WinState = QString::number(StateNumber());
     qint64 port = 0;
     const QString host = form_.IP.trimmed();
-    const auto state = socket_.state();
-    const bool attemptUnderWay =
-        state == QAbstractSocket::HostLookupState || state == QAbstractSocket::ConnectingState;
-    if (attemptUnderWay || host.isEmpty() || !ConvertWhole(form_.Port, 1, 65535, &port)) {
+    if (transport_.attemptUnderWay() || host.isEmpty() || !ConvertWhole(form_.Port, 1, 65535, &port)) {
         reconnectTimer_.stop();
         prompter_.message(QString::fromLatin1(kCheckServerMessage));
         CloseSocket();
@@ -166,21 +73,27 @@ void ModbusLink::connectcmd_Click() {
     }
     // A fresh connect replaces any paced reconnect still waiting, and starts the pacing afresh.
     reconnectTimer_.stop();
-    reconnectDelayMs_ = kFirstReconnectDelayMs;
+    backoff_.reset();
     CloseSocket();
     lastHost_ = host;
     lastPort_ = static_cast<quint16>(port);
-    errorState_ = false;
-    socket_.connectToHost(lastHost_, lastPort_);
+    transport_.connectTo(lastHost_, lastPort_);
     form_.WinState = QString::number(StateNumber());
 }
 
+bool ModbusLink::ConnectOnce() {
+    if (form_.isConnected || lastHost_.isEmpty()) {
+        return form_.isConnected;
+    }
+    reconnectTimer_.stop();
+    if (!transport_.attemptUnderWay()) {
+        CloseSocket();
+        ReconnectNow();
+    }
+    return true;
+}
+
 void ModbusLink::Winsock1_Connect() {
-    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    ReleaseWatch();
-    watchFd_ = ::fcntl(static_cast<int>(socket_.socketDescriptor()), F_DUPFD_CLOEXEC, 0);
-    // The pause before the next attempt shrinks only once the server has answered: a server
-    // that accepts and hangs up at once must not be hammered.
     ForgetRequests();
     // The address connected to, which a reconnect keeps though the fields may have changed since.
     status_.AppendStatusLine(QStringLiteral("Connected to server at ") + lastHost_ + QLatin1Char(':') +
@@ -196,8 +109,7 @@ void ModbusLink::Winsock1_Connect() {
 
 void ModbusLink::Winsock1_Close() {
     // Nothing is outstanding on a connection that is gone.
-    responseTimer_.stop();
-    staleTimer_.stop();
+    transport_.answered();
     ForgetRequests();
     status_.AppendStatusLine(QStringLiteral("Disconnected."));
     MarkDisconnected();
@@ -207,7 +119,7 @@ void ModbusLink::Winsock1_Close() {
 }
 
 void ModbusLink::MarkDisconnected() {
-    FailQueued(QStringLiteral("the connection was lost"));
+    requests_.failCommands(QStringLiteral("the connection was lost"));
     if (onClosed) {
         onClosed();
     }
@@ -216,79 +128,50 @@ void ModbusLink::MarkDisconnected() {
 }
 
 void ModbusLink::Winsock1_DataArrival() {
-    const QByteArray bytes = socket_.readAll();
-    if (reader_.pending() > 0 && partialAge_.isValid() && partialAge_.elapsed() >= staleTimer_.interval()) {
-        DiscardStalePartial();
+    const Transport::Received received = transport_.receive();
+    if (received.stale > 0) {
+        LogFraming("Partial response older than the time-out", received.stale);
     }
-    const bool startsAFrame = reader_.pending() == 0;
-    reader_.append(bytes);
-    bool answered = false;
     // A decoder may queue a command of its own; only a request sent before these frames is
     // answered here.
-    const bool queuedOut = queue_.outstanding();
-    std::optional<QByteArray> queuedAnswer;
-    for (QByteArray frame = reader_.next(); !frame.isEmpty(); frame = reader_.next()) {
-        const Asked asked = pending_.Take(frame);
-        if (asked.kind == Asked::Kind::Nothing) {
-            continue; // a second copy of an answer, or one nobody waits for
+    const bool commandOut = requests_.commandOutstanding();
+    std::optional<QByteArray> commandAnswer;
+    for (const QByteArray& frame : received.frames) {
+        const RequestQueue::Taken taken = requests_.take(frame, commandOut && !commandAnswer);
+        if (taken.asked.kind == Asked::Kind::Nothing) {
+            continue;
         }
-        answered = true;
-        if (pending_.Empty()) {
-            form_.awaitingResponse = false;
-            responseTimer_.stop();
+        if (taken.idle) {
+            transport_.answered();
         }
-        reconnectDelayMs_ = kFirstReconnectDelayMs;
-        const bool forQueue =
-            queuedOut && !queuedAnswer &&
-            (asked.kind == Asked::Kind::Write ||
-             (asked.kind == Asked::Kind::Read && queue_.answersRead(asked.start, asked.quantity)));
-        if (forQueue) {
-            queuedAnswer = frame;
-            continue; // the command's own answer: no decoder's business
+        backoff_.reset();
+        if (taken.forCommand) {
+            commandAnswer = frame;
+            continue;
         }
         // Each response is its own event: a failing decode does not stop the next one. A
-        // decoder may send the next read, which the following bytes may already answer.
+        // decoder may send the next read, which the following frames may already answer.
         boundary_.run(QStringLiteral("Winsock1_DataArrival"),
-                      [&] { DispatchResponse(frame, asked, decoders_, status_); });
+                      [&] { DispatchResponse(frame, taken.asked, decoders_, status_); });
     }
-    if (reader_.outOfStep()) {
-        log_.ErrorHandle(QStringLiteral("Framing"), QStringLiteral("0"),
-                         QStringLiteral("Winsock1_DataArrival"),
-                         QStringLiteral("Response stream out of step; %1 received bytes discarded")
-                             .arg(reader_.discarded()));
+    if (received.outOfStep > 0) {
+        LogFraming("Response stream out of step", received.outOfStep);
     }
-    if (reader_.pending() == 0) {
-        staleTimer_.stop();
-    } else if (startsAFrame || answered) {
-        // The first bytes of a frame do not end the wait for it, but may not wait for ever.
-        partialAge_.start();
-        staleTimer_.start();
+    if (commandAnswer) {
+        requests_.commandAnswered(*commandAnswer);
     }
-    if (queuedAnswer) {
-        queue_.answered(*queuedAnswer);
-    }
-    // A batch goes on back to back; a poll read held for it goes after its last answer.
+    // A command goes on back to back; a poll read held for it goes after its last answer.
     SendQueued();
-    if (deferredRead_ && queue_.empty() && !form_.awaitingResponse && form_.isConnected) {
-        const DeferredRead read = *deferredRead_;
-        deferredRead_.reset();
-        SendModbusRequest(read.start, read.quantity, read.transactionId);
+    if (form_.isConnected) {
+        if (const std::optional<QByteArray> held = requests_.heldRead()) {
+            Send(*held);
+        }
     }
 }
 
-bool ModbusLink::WasReset() const {
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    // A close leaves the connection half open (CLOSE_WAIT); a reset ends it at once.
-    return watchFd_ >= 0 && ::getsockopt(watchFd_, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
-           info.tcpi_state == TCP_CLOSE;
-}
-
-void ModbusLink::ReleaseWatch() {
-    if (watchFd_ >= 0) {
-        ::close(watchFd_);
-        watchFd_ = -1;
-    }
+void ModbusLink::LogFraming(const char* what, int bytes) {
+    log_.ErrorHandle(QStringLiteral("Framing"), QStringLiteral("0"), QStringLiteral("Winsock1_DataArrival"),
+                     QStringLiteral("%1; %2 received bytes discarded").arg(QLatin1String(what)).arg(bytes));
 }
 
 void ModbusLink::QueueCommand(const QList<QueuedRequest>& requests, CommandQueue::Done done) {
@@ -298,67 +181,22 @@ void ModbusLink::QueueCommand(const QList<QueuedRequest>& requests, CommandQueue
         }
         return;
     }
-    queue_.add(requests, std::move(done));
+    requests_.queue(requests, std::move(done));
     SendQueued();
 }
 
-bool ModbusLink::isConnected() const {
-    return form_.isConnected;
-}
-
-bool ModbusLink::ConnectOnce() {
-    if (form_.isConnected || lastHost_.isEmpty()) {
-        return form_.isConnected;
-    }
-    reconnectTimer_.stop();
-    const auto state = socket_.state();
-    if (state != QAbstractSocket::HostLookupState && state != QAbstractSocket::ConnectingState) {
-        CloseSocket();
-        ReconnectNow();
-    }
-    return true;
-}
-
-void ModbusLink::holdPolling(bool hold) {
-    pollingHeld_ = hold;
-    if (hold) {
-        deferredRead_.reset();
-    }
-}
-
 void ModbusLink::SendQueued() {
-    if (queue_.empty() || queue_.outstanding() || form_.awaitingResponse || !form_.isConnected) {
+    if (!form_.isConnected) {
         return;
     }
-    queue_.sent();
-    const QueuedRequest& request = queue_.next();
-    if (request.read) {
-        const QByteArray adu =
-            BuildReadRequest(request.reg, static_cast<int16_t>(request.value), form_.nextTid);
-        form_.awaitingResponse = true;
-        if (Send(adu)) {
-            pending_.AddRead(adu);
-        }
-    } else {
-        SendWriteRegister(request.reg, request.value);
+    if (const std::optional<QByteArray> adu = requests_.nextQueued()) {
+        Send(*adu);
     }
 }
 
-void ModbusLink::FailQueued(const QString& reason) {
-    deferredRead_.reset();
-    queue_.failAll(reason);
-}
-
-void ModbusLink::Winsock1_Error(QAbstractSocket::SocketError error) {
-    const bool reset = error == QAbstractSocket::RemoteHostClosedError && WasReset();
-    ReleaseWatch();
-    if (error == QAbstractSocket::RemoteHostClosedError && !reset) {
-        return; // the disconnected signal that follows is the close event
-    }
-    errorState_ = true;
+void ModbusLink::Winsock1_Error(QAbstractSocket::SocketError error, bool /*reset*/, const QString& text) {
     log_.ErrorHandle(QString::number(ClassicSocketError(error)), QStringLiteral("0"),
-                     QStringLiteral("Winsock1_Error"),
-                     reset ? QStringLiteral("Connection reset by peer") : socket_.errorString());
+                     QStringLiteral("Winsock1_Error"), text);
     ForgetRequests();
     ReconnectSocket();
 }
@@ -371,7 +209,7 @@ bool ModbusLink::SendReadRegisters(const QString& startText, const QString& quan
         return false;
     }
     if (form_.isConnected) {
-        SendModbusRequest(static_cast<int32_t>(start), static_cast<int16_t>(quantity), form_.nextTid);
+        SendModbusRequest(static_cast<int32_t>(start), static_cast<int16_t>(quantity), requests_.nextTid());
     } else {
         prompter_.repeated(QString::fromLatin1(kCheckServerMessage));
     }
@@ -379,85 +217,41 @@ bool ModbusLink::SendReadRegisters(const QString& startText, const QString& quan
 }
 
 void ModbusLink::SendModbusRequest(int32_t start, int16_t quantity, int32_t transactionId) {
-    if (pollingHeld_) {
-        return;
-    }
-    const QByteArray adu = BuildReadRequest(start, quantity, transactionId);
-    if (form_.awaitingResponse || queue_.outstanding()) {
-        if (queue_.outstanding()) {
-            deferredRead_ = DeferredRead{start, quantity, transactionId};
-        }
-        return;
-    }
-    form_.awaitingResponse = true;
-    if (Send(adu)) {
-        pending_.AddRead(adu);
+    if (const std::optional<QByteArray> adu = requests_.read(start, quantity, transactionId)) {
+        Send(*adu);
     }
 }
 
 void ModbusLink::SendWriteRegister(int32_t reg, int32_t value) {
-    form_.writeTid = static_cast<uint16_t>(form_.writeTid + 1);
-    const QByteArray adu = BuildWriteRequest(form_.writeTid, reg, value);
-    form_.awaitingResponse = true;
-    if (Send(adu)) {
-        pending_.AddWrite(adu);
-    }
+    Send(requests_.write(reg, value));
 }
 
 bool ModbusLink::Send(const QByteArray& adu) {
-    if (socket_.state() != QAbstractSocket::ConnectedState) {
-        SendFailed(kNotConnectedNumber, 30, QString::fromLatin1(kNotConnectedText));
+    int number = 0;
+    QString text;
+    if (!transport_.send(adu, &number, &text)) {
+        log_.ErrorHandle(QString::number(number), QStringLiteral("30"), QStringLiteral("SendModbusRequest"),
+                         text);
+        ForgetRequests();
+        ReconnectSocket();
         return false;
     }
-    if (socket_.write(adu) != adu.size()) {
-        SendFailed(ClassicSocketError(socket_.error()), 30, socket_.errorString());
-        return false;
-    }
-    socket_.flush();
-    responseTimer_.start();
+    requests_.sent(adu);
     return true;
-}
-
-void ModbusLink::SendFailed(int number, int step, const QString& description) {
-    log_.ErrorHandle(QString::number(number), QString::number(step), QStringLiteral("SendModbusRequest"),
-                     description);
-    ForgetRequests();
-    ReconnectSocket();
-}
-
-void ModbusLink::ResponseTimerExpired() {
-    if (form_.awaitingResponse) {
-        HandleTimeout();
-    }
-}
-
-void ModbusLink::DiscardStalePartial() {
-    staleTimer_.stop();
-    const int stale = reader_.pending();
-    if (stale == 0) {
-        return;
-    }
-    reader_.clear();
-    log_.ErrorHandle(
-        QStringLiteral("Framing"), QStringLiteral("0"), QStringLiteral("Winsock1_DataArrival"),
-        QStringLiteral("Partial response older than the time-out; %1 received bytes discarded").arg(stale));
 }
 
 void ModbusLink::HandleTimeout() {
     log_.ErrorHandle(QStringLiteral("Timeout"), QStringLiteral("0"), QStringLiteral("HandleTimeout"),
                      QString());
     ForgetRequests();
-    staleTimer_.stop();
     ReconnectSocket();
 }
 
 void ModbusLink::ReconnectSocket() {
-    FailQueued(form_.isConnected ? QStringLiteral("no answer in time; reconnecting")
-                                 : QStringLiteral("the connection was lost"));
+    requests_.failCommands(form_.isConnected ? QStringLiteral("no answer in time; reconnecting")
+                                             : QStringLiteral("the connection was lost"));
     // One attempt at a time: a reconnect already waiting or under way stands.
-    const auto state = socket_.state();
-    if (reconnectTimer_.isActive() || lastHost_.isEmpty() || state == QAbstractSocket::HostLookupState ||
-        state == QAbstractSocket::ConnectingState) {
+    if (reconnectTimer_.isActive() || lastHost_.isEmpty() || transport_.attemptUnderWay()) {
         return;
     }
     if (form_.isConnected) {
@@ -466,12 +260,9 @@ void ModbusLink::ReconnectSocket() {
         MarkDisconnected();
     }
     CloseSocket();
-    responseTimer_.stop();
-    reconnectTimer_.start(reconnectDelayMs_);
-    reconnectDelayMs_ = std::min(reconnectDelayMs_ * 2, kLastReconnectDelayMs);
+    reconnectTimer_.start(backoff_.next());
 }
 
 void ModbusLink::ReconnectNow() {
-    errorState_ = false;
-    socket_.connectToHost(lastHost_, lastPort_);
+    transport_.connectTo(lastHost_, lastPort_);
 }

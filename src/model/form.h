@@ -48,13 +48,10 @@ struct Form {
     QString DeviceMode;
     QString ManualDeviceType;
     QString DeviceType;
-    int32_t nextTid = 0;
     QString* CurrentTextbox = nullptr;
     int32_t ExpectedTid = 0;
     QString LastTargetValue;
     bool isConnected = false;
-    bool awaitingResponse = false;
-    uint16_t writeTid = 0;
     QString LastPollDate;
     QString LastPollTime;
     QString RegisterDetailsText;

@@ -1,5 +1,6 @@
 #include "publish/mqtt_session.h"
 
+#include "support/classic_errors.h"
 #include "support/error_log.h"
 
 #include <QHostAddress>
@@ -28,24 +29,6 @@ void InitLibrary() {
     (void)done;
 }
 
-// The classic socket numbers, so that broker entries read like the Modbus link's.
-int ClassicErrno(int error) {
-    switch (error) {
-    case ECONNREFUSED:
-        return 10061;
-    case ETIMEDOUT:
-        return 10060;
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-        return 10065;
-    case ECONNRESET:
-    case EPIPE:
-        return 10054;
-    default:
-        return 10053;
-    }
-}
-
 // The library's texts end in a full stop; the entry goes on after them.
 QString Clause(const char* text) {
     QString clause = QString::fromUtf8(text);
@@ -63,7 +46,7 @@ QString LibraryText(int rc, int error) {
 int CallNumber(int rc, int error) {
     switch (rc) {
     case MOSQ_ERR_ERRNO:
-        return ClassicErrno(error);
+        return ClassicSocketErrno(error);
     case MOSQ_ERR_NOMEM:
         return 7; // out of memory
     case MOSQ_ERR_NO_CONN:
@@ -261,7 +244,7 @@ void MqttSession::StartClient(const QString& host) {
     rc = mosquitto_connect_async(mosq_, host.toUtf8().constData(), settings_.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         const int error = errno;
-        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicErrno(error) : 10053, 10, LibraryText(rc, error));
+        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicSocketErrno(error) : 10053, 10, LibraryText(rc, error));
         return;
     }
     const int fd = mosquitto_socket(mosq_);
@@ -311,7 +294,7 @@ void MqttSession::AfterLoop(int rc) {
         if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
             text += QStringLiteral(": ") + LibraryText(rc, error);
         }
-        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicErrno(error) : 10053, wasConnected ? 30 : 10, text);
+        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicSocketErrno(error) : 10053, wasConnected ? 30 : 10, text);
         return;
     }
     const mosquitto* session = mosq_;

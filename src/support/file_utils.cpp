@@ -42,29 +42,6 @@ int ClassicFileError(const QFileDevice& file, const QString& path) {
     }
 }
 
-QString ClassicErrorText(int number) {
-    switch (number) {
-    case 6:
-        return QStringLiteral("Overflow");
-    case 13:
-        return QStringLiteral("Type mismatch");
-    case 52:
-        return QStringLiteral("Bad file name or number");
-    case 53:
-        return QStringLiteral("File not found");
-    case 61:
-        return QStringLiteral("Disk full");
-    case 70:
-        return QStringLiteral("Permission denied");
-    case 75:
-        return QStringLiteral("Path/File access error");
-    case 76:
-        return QStringLiteral("Path not found");
-    default:
-        return QStringLiteral("Application-defined or object-defined error");
-    }
-}
-
 namespace {
 
 // A destination that exists but is not a writable regular file is refused before anything is

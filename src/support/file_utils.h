@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/classic_errors.h"
+
 #include <QString>
 
 class ErrorLog;
@@ -20,7 +22,6 @@ bool WriteAllAndFlush(QFileDevice& file, const QByteArray& bytes);
 
 // Classic run-time error number for a failed file operation on path (53, 61, 70, 75, 76).
 int ClassicFileError(const QFileDevice& file, const QString& path);
-QString ClassicErrorText(int number);
 
 // A file name in the working directory whatever its letter case: the exact name when it exists,
 // else the first entry that matches it without regard to case, else the name itself.

@@ -285,3 +285,20 @@ QStringList TextLines(const QByteArray& bytes, bool* lastEnded) {
     }
     return result;
 }
+
+bool ConvertWhole(const QString& text, qint64 min, qint64 max, qint64* value) {
+    double v = 0;
+    if (!ParseNumber(text, &v)) {
+        bool ok = false;
+        v = QLocale().toDouble(text.trimmed(), &ok);
+        if (!ok) {
+            return false;
+        }
+    }
+    const double r = RoundHalfEven(v);
+    if (r < static_cast<double>(min) || r > static_cast<double>(max)) {
+        return false;
+    }
+    *value = static_cast<qint64>(r);
+    return true;
+}

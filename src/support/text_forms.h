@@ -42,3 +42,7 @@ inline const QString& CrLf() {
     static const QString s = QStringLiteral("\r\n");
     return s;
 }
+
+// A text converted as the program always did: nearest whole number, halves to even, within
+// [min, max]; false for a text that is not a number or out of range.
+bool ConvertWhole(const QString& text, qint64 min, qint64 max, qint64* value);

@@ -7,26 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-int ClassicErrnoNumber(int error) {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return 76;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ELOOP:
-        return 70;
-    case ENOSPC:
-    case EDQUOT:
-        return 61;
-    case ENAMETOOLONG:
-        return 52;
-    default:
-        return 75;
-    }
-}
-
 QByteArray UsableFileName(const QString& name) {
     if (name.isEmpty() || name.contains(QChar(0))) {
         return {};

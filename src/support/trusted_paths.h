@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/classic_errors.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,9 +11,6 @@
 // it belongs to the process's own user or to root: the rule Linux applies in sticky folders,
 // applied everywhere, so that a run as root in another user's folder never writes where that
 // user points it.
-
-// The classic run-time error number of an errno value (61 disk full, 70 permission, 76 path...).
-int ClassicErrnoNumber(int error);
 
 // The name as the system sees it; empty when it cannot name a file (empty, or holding a NUL,
 // which would cut it short and make several names one).

@@ -84,7 +84,7 @@ protected:
         QTimer::singleShot(0, &shell, [&] { served = true; });
         EXPECT_TRUE(WaitUntil([&] { return served; }, 100));
         shell.Check1_Click(false);
-        EXPECT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse; }));
+        EXPECT_TRUE(WaitUntil([&] { return !shell.link().awaitingResponse(); }));
         EXPECT_TRUE(shell.form().isConnected);
         return entries();
     }
@@ -139,7 +139,7 @@ TEST_F(FaultTest, AServerThatHangsUpIsReconnectedWithGrowingPausesAndPolledAgain
     EXPECT_FALSE(QFile::exists(kLog));
 
     // A clean close with nothing outstanding (an inverter restart) comes back too.
-    ASSERT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse; }));
+    ASSERT_TRUE(WaitUntil([&] { return !shell.link().awaitingResponse(); }));
     const int before = server.connections;
     // The reconnect goes where the link was, and says so, whatever the fields say meanwhile.
     shell.form().Port = QStringLiteral("1");
@@ -165,7 +165,7 @@ TEST_F(FaultTest, AStateFileThatCannotBeWrittenKeepsItsLastGoodContentAndIsRepor
     for (int i = 0; i < 3; ++i) {
         clock.advance(60000);
         shell.Timer2_Timer();
-        ASSERT_TRUE(WaitUntil([&] { return cycles() == 1 && !shell.form().awaitingResponse; }));
+        ASSERT_TRUE(WaitUntil([&] { return cycles() == 1 && !shell.link().awaitingResponse(); }));
     }
     EXPECT_EQ(ReadAll(QStringLiteral("Battery.txt")), good);
     ASSERT_EQ(entries().size(), 1);
@@ -213,7 +213,7 @@ TEST_F(FaultTest, AFullDiskNeverEmptiesTheStateFile) {
     for (int i = 0; i < 3; ++i) {
         clock.advance(60000);
         shell.Timer2_Timer();
-        ASSERT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse && cycles() == 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return !shell.link().awaitingResponse() && cycles() == 1; }));
         EXPECT_EQ(ReadAll(QStringLiteral("Battery.txt")), good) << "cycle " << i;
     }
     ASSERT_EQ(entries().size(), 1);
@@ -284,13 +284,13 @@ TEST_F(FaultTest, BentFramingIsPolledThroughAndADoubledAnswerListedOnce) {
                   {});
     server.script = {F::Doubled, F::Doubled};
     shell.Timer2_Timer();
-    ASSERT_TRUE(WaitUntil([&] { return server.script.isEmpty() && !shell.form().awaitingResponse; }));
+    ASSERT_TRUE(WaitUntil([&] { return server.script.isEmpty() && !shell.link().awaitingResponse(); }));
     EXPECT_EQ(shell.form().RegisterDetailsText.count(QStringLiteral("\r\n60166 ")), 1);
 }
 
 TEST_F(FaultTest, AnOperatorsReadIsDecodedAsWhatWasAsked) {
     Start(5000, QString());
-    ASSERT_TRUE(WaitUntil([&] { return cycles() == 1 && !shell.form().awaitingResponse; }));
+    ASSERT_TRUE(WaitUntil([&] { return cycles() == 1 && !shell.link().awaitingResponse(); }));
     const QByteArray good = ReadAll(QStringLiteral("Battery.txt"));
     const qsizetype sent = server.requests.size();
     shell.form().Start = QStringLiteral("100");
@@ -298,7 +298,7 @@ TEST_F(FaultTest, AnOperatorsReadIsDecodedAsWhatWasAsked) {
         shell.form().Number = QString::fromLatin1(number);
         shell.Command1_Click();
         // A chained read would go out within the decode and hold the wait until answered.
-        ASSERT_TRUE(WaitUntil([&] { return !shell.form().awaitingResponse; }));
+        ASSERT_TRUE(WaitUntil([&] { return !shell.link().awaitingResponse(); }));
     }
     EXPECT_EQ(server.requests.size(), sent + 2);
     EXPECT_EQ(cycles(), 2);

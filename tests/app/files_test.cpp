@@ -30,7 +30,7 @@ protected:
         clock.set(at);
         const int before = cycles;
         shell.Timer2_Timer();
-        return WaitUntil([&] { return cycles > before || !shell.form().awaitingResponse; });
+        return WaitUntil([&] { return cycles > before || !shell.link().awaitingResponse(); });
     }
 
     SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0))};

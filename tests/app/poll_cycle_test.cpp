@@ -86,7 +86,7 @@ TEST_F(PollCycleTest, OneCycleOnConnectWritesEveryFileFromTheServersRegisters) {
     const QStringList pane = shell.form().txtStatus.split(QStringLiteral("\r\n"));
     EXPECT_TRUE(pane.at(0).startsWith(QStringLiteral("Polled 95 registers at "))) << pane.at(0).toStdString();
     EXPECT_TRUE(pane.at(1).startsWith(QStringLiteral("Polled 24 registers at "))) << pane.at(1).toStdString();
-    EXPECT_FALSE(shell.form().awaitingResponse);
+    EXPECT_FALSE(shell.link().awaitingResponse());
 
     // A second cycle with an unchanged charge adds no state-of-charge line and rewrites the
     // registers file whole.
@@ -94,7 +94,7 @@ TEST_F(PollCycleTest, OneCycleOnConnectWritesEveryFileFromTheServersRegisters) {
     const int before = static_cast<int>(server.requests.size());
     shell.Timer2_Timer();
     ASSERT_TRUE(
-        WaitUntil([&] { return server.requests.size() >= before + 2 && !shell.form().awaitingResponse; }));
+        WaitUntil([&] { return server.requests.size() >= before + 2 && !shell.link().awaitingResponse(); }));
     ASSERT_TRUE(
         WaitUntil([&] { return CrLfLines(QStringLiteral("Battery.txt")).last().endsWith("21:05:05"); }));
     EXPECT_EQ(CrLfLines(QStringLiteral("BatterySoC.log")).size(), 1);

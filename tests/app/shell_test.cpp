@@ -134,7 +134,7 @@ TEST_F(ShellTest, OperatorCommandsWithoutAConnection) {
     // "Get" and the minute poll send nothing while disconnected and do not lock the link.
     shell.Command1_Click();
     shell.Timer2_Timer();
-    EXPECT_FALSE(f.awaitingResponse);
+    EXPECT_FALSE(shell.link().awaitingResponse());
     EXPECT_EQ(prompter.messages,
               QStringList({QStringLiteral("not connected"), QString::fromLatin1(kCheckServerMessage)}));
     EXPECT_EQ(f.Height, kCompactHeight);
@@ -171,7 +171,7 @@ TEST_F(ConnectedShellTest, AutoAsksForTheSunSpecSignatureAfterItsStatusLine) {
     bool sentBeforeLine = true;
     shell.status().echo = [&](const QString& message) {
         if (message == line) {
-            sentBeforeLine = shell.form().awaitingResponse;
+            sentBeforeLine = shell.link().awaitingResponse();
         }
     };
     shell.SelType_Click(2);
@@ -190,7 +190,7 @@ TEST_F(ShellTest, AutoWhileDisconnectedSendsAndShowsNothing) {
     shell.SelType_Click(0);
     EXPECT_EQ(shell.form().DeviceMode, QStringLiteral("Auto"));
     EXPECT_TRUE(shell.form().txtStatus.isEmpty());
-    EXPECT_FALSE(shell.form().awaitingResponse);
+    EXPECT_FALSE(shell.link().awaitingResponse());
     EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
@@ -210,7 +210,7 @@ TEST_F(ConnectedShellTest, GetRefusesWhatARequestCannotCarry) {
         shell.form().Number = QString::fromLatin1(c.number);
         shell.Command1_Click();
         EXPECT_EQ(prompter.messages, QStringList({c.message})) << c.start << " " << c.number;
-        EXPECT_FALSE(shell.form().awaitingResponse);
+        EXPECT_FALSE(shell.link().awaitingResponse());
     }
     // The limits themselves go out; the server has seen nothing before them.
     shell.form().Start = QStringLiteral("65535");

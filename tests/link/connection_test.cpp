@@ -65,7 +65,7 @@ TEST_F(ConnectionTest, ConnectShowsTheConnectedState) {
     ASSERT_TRUE(WaitUntil([this] { return decoded.size() == 1; }));
     EXPECT_EQ(decoded[0].size(), 201);
     EXPECT_EQ(decoded[0].mid(9, 2), QByteArray("AB"));
-    EXPECT_FALSE(form.awaitingResponse);
+    EXPECT_FALSE(link.awaitingResponse());
     EXPECT_FALSE(QFile::exists(kLog));
 }
 
@@ -94,15 +94,13 @@ TEST_F(ConnectionTest, OneReadAtATimeButWritesAlwaysGo) {
     server.answer = false;
     link.SendReadRegisters(QStringLiteral("60000"), QStringLiteral("96"));
     link.SendReadRegisters(QStringLiteral("60166"), QStringLiteral("24"));
-    form.writeTid = 65535;
     link.SendWriteRegister(60301, 11);
     link.SendWriteRegister(60301, 11);
     ASSERT_TRUE(WaitUntil([this] { return server.requests.size() >= 3; }));
     EXPECT_EQ(server.requests, QList<QByteArray>({Hex("00 00 00 00 00 06 01 03 EA 60 00 60"),
-                                                  Hex("00 00 00 00 00 06 01 06 EB 8D 00 0B"),
-                                                  Hex("00 01 00 00 00 06 01 06 EB 8D 00 0B")}));
-    EXPECT_EQ(form.writeTid, 1);
-    EXPECT_TRUE(form.awaitingResponse);
+                                                  Hex("00 01 00 00 00 06 01 06 EB 8D 00 0B"),
+                                                  Hex("00 02 00 00 00 06 01 06 EB 8D 00 0B")}));
+    EXPECT_TRUE(link.awaitingResponse());
 }
 
 TEST_F(ConnectionTest, ResponsesAreReassembledAcrossSegments) {
@@ -116,11 +114,11 @@ TEST_F(ConnectionTest, ResponsesAreReassembledAcrossSegments) {
     server.send(blockA.left(100));
     // The first part of a frame does not end the wait: no second read goes out meanwhile.
     ASSERT_TRUE(WaitUntil([this] { return link.pendingBytes() == 100; }));
-    EXPECT_TRUE(form.awaitingResponse);
+    EXPECT_TRUE(link.awaitingResponse());
     link.SendReadRegisters(QStringLiteral("60166"), QStringLiteral("24"));
     EXPECT_TRUE(decoded.isEmpty());
     server.send(blockA.mid(100) + small);
-    ASSERT_TRUE(WaitUntil([this] { return !form.awaitingResponse; }));
+    ASSERT_TRUE(WaitUntil([this] { return !link.awaitingResponse(); }));
     // The small answer came with it but answers nothing asked: dropped.
     EXPECT_EQ(server.requests.size(), 1);
 
@@ -186,7 +184,7 @@ TEST_F(ConnectionTest, UnansweredReadTimesOutAndReconnects) {
               QStringList({QStringLiteral("Time: 07/12/2026 12:00:00 | Error: Timeout | Line: 0 | Procedure: "
                                           "HandleTimeout"),
                            QString()}));
-    EXPECT_FALSE(form.awaitingResponse);
+    EXPECT_FALSE(link.awaitingResponse());
     ASSERT_TRUE(WaitUntil([this] { return connectEvents == 2; }));
     EXPECT_EQ(server.connections, 2);
 
@@ -196,7 +194,7 @@ TEST_F(ConnectionTest, UnansweredReadTimesOutAndReconnects) {
     ASSERT_TRUE(WaitUntil([this] { return server.requests.size() == 2; }));
     server.send(ReadResponse(0, {1, 2}).left(5));
     ASSERT_TRUE(WaitUntil([this] { return link.pendingBytes() == 5; }));
-    EXPECT_TRUE(form.awaitingResponse);
+    EXPECT_TRUE(link.awaitingResponse());
     ASSERT_TRUE(WaitUntil([this] { return connectEvents == 3; }));
     EXPECT_EQ(link.pendingBytes(), 0);
     EXPECT_EQ(entries().size(), 2);
