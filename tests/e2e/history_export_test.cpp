@@ -1,5 +1,5 @@
+#include "app/history.h"
 #include "common/test_support.h"
-#include "history/history_store.h"
 #include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
@@ -43,9 +43,9 @@ TEST_F(HistoryExportTest, ExportWritesCsvOnStandardOutputOrSaysWhyNot) {
         form.PVChargeToday = QStringLiteral("1234.5");
         form.NightPVChargeLife = QStringLiteral("100");
         for (int day = 0; day < 3; ++day) {
-            store.addCycle(form);
+            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
             clock.advance(12 * 3600 * 1000); // midnight
-            store.addDay(form);
+            store.addDay(DayFromForm(form));
             clock.advance(12 * 3600 * 1000);
         }
     }

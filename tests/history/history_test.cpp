@@ -3,7 +3,9 @@
 #include "common/fake_server.h"
 #include "common/test_support.h"
 #include "history/csv_export.h"
-#include "history/history_db.h"
+#include "history/history_reader.h"
+#include "history/sqlite.h"
+#include "model/form.h"
 #include "support/clock.h"
 #include "support/prompter.h"
 
@@ -12,8 +14,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include <ctime>
 
@@ -172,16 +172,16 @@ TEST_F(HistoryTest, CyclesOlderThanNinetyDaysAreThinnedToOneInFiveMinutes) {
         HistoryStore store(clock, log, {});
         store.start();
         for (int i = 0; i < 180; ++i) { // half an hour at 10 s
-            store.addCycle(form);
+            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
             clock.advance(10000);
         }
     }
     clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
     HistoryStore store(clock, log, {});
     store.start();
-    store.addCycle(form);
+    store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
     store.flush();
-    EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 6 + 1);
+    EXPECT_TRUE(WaitUntil([] { return Export(ExportKind::Cycles).size() == 1 + 6 + 1; }));
 }
 
 TEST_F(HistoryTest, AStoreThatCannotBeWrittenCostsNoPollAndIsReportedOnce) {
@@ -228,7 +228,7 @@ TEST_F(HistoryTest, ImportReadsTheDatesOfOtherLocalesAndOfAServiceWithoutOne) {
     WriteAll(QStringLiteral("BatterySoC.log"),
              "12/6/26 12:30:00 AM 35\r\n12/6/26 1:00:00 PM 36\r\nbroken\r\n");
     ErrorLog log(clock, prompter);
-    HistoryStore::Options options;
+    HistoryOptions options;
     options.summaryLog = QStringLiteral("battery daily summary.log");
     options.socLog = QStringLiteral("BatterySoC.log");
     {
@@ -255,22 +255,19 @@ TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
     store.start();
     store.flush();
     {
-        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-        other.setDatabaseName(QStringLiteral("history.sqlite"));
-        ASSERT_TRUE(other.open());
-        QSqlQuery lock(other);
-        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        Sqlite other;
+        DbError error;
+        ASSERT_TRUE(other.open(QStringLiteral("history.sqlite"), false, 0, &error));
+        ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE", &error));
         for (int i = 0; i < 3; ++i) {
-            store.addCycle(form);
+            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
             clock.advance(1000);
             store.flush();
         }
         // The report reaches the log from the writer through the event loop.
         EXPECT_TRUE(WaitUntil([] { return ErrorLogEntries() == 1; }));
-        lock.exec(QStringLiteral("ROLLBACK"));
-        other.close();
+        other.exec("ROLLBACK", &error);
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("other"));
     store.flush();
     EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 3);
     EXPECT_EQ(ErrorLogEntries(), 1);
@@ -280,7 +277,7 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
     Form form;
     form.BatteryPercent = QStringLiteral("70");
     ErrorLog log(clock, prompter);
-    HistoryStore::Options options;
+    HistoryOptions options;
     options.flushMs = 20;
     options.longestWaitMs = 700;
     HistoryStore store(clock, log, options);
@@ -291,7 +288,7 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
     // Fewer than a batch: past the flush interval they still wait, and a window opened meanwhile
     // is given them; then they go in together.
     for (int i = 0; i < 3; ++i) {
-        store.addCycle(form);
+        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
         clock.advance(10000);
     }
     EXPECT_FALSE(WaitUntil([&] { return stored() > 0; }, 300));
@@ -300,7 +297,7 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
 
     // A full batch goes as soon as the flush interval is up.
     for (int i = 0; i < 30; ++i) {
-        store.addCycle(form);
+        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
         clock.advance(1000);
     }
     QElapsedTimer batch;
@@ -315,7 +312,7 @@ TEST_F(HistoryTest, RowsStillGatheredAtTheEndAreWritten) {
     {
         HistoryStore store(clock, log, {});
         store.start();
-        store.addCycle(form);
+        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
     }
     EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 1);
 }
