@@ -2,7 +2,9 @@
 #include "app/history_window.h"
 #include "app/main_window.h"
 #include "app/shell.h"
+#include "common/fake_server.h"
 #include "common/test_support.h"
+#include "history/sqlite.h"
 #include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
@@ -10,8 +12,10 @@
 
 #include <QBarSeries>
 #include <QBarSet>
+#include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 
 namespace {
@@ -118,4 +122,39 @@ TEST_F(HistoryWindowTest, TheHistoryButtonSitsInTheExpandedPartAndOpensOneWindow
     EXPECT_EQ(windows[0]->shownDay(), QDate(2026, 12, 7));
     ASSERT_TRUE(WaitUntil([&] { return !windows[0]->loading(); }));
     EXPECT_EQ(windows[0]->series(0)->count(), 2);
+}
+
+TEST_F(HistoryWindowTest, TheStoreIsReadOffThePollsThreadWhilePollingGoesOn) {
+    Fill(3);
+    // Another program holds the file: the window's read waits for it, the poll does not.
+    Sqlite other;
+    DbError error;
+    ASSERT_TRUE(other.open(QStringLiteral("history.sqlite"), false, 0, &error));
+    ASSERT_TRUE(other.exec("PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", &error));
+    HistoryWindow window(QStringLiteral("history.sqlite"), QDate(2026, 12, 7));
+    window.show();
+    auto* message = window.findChild<QLabel*>(QStringLiteral("HistoryMessage"));
+    EXPECT_TRUE(window.loading());
+    EXPECT_EQ(message->text(), QStringLiteral("Loading..."));
+
+    FakeServer server;
+    ASSERT_TRUE(server.listen());
+    Shell shell(clock, prompter);
+    QSignalSpy completed(&shell, &Shell::pollCycleCompleted);
+    shell.Form_Load(QStringLiteral("127.0.0.1"));
+    shell.form().Port = QString::number(server.port());
+    shell.connectcmd_Click();
+    ASSERT_TRUE(completed.wait(2000));
+    shell.Timer1_Timer();
+    ASSERT_TRUE(completed.wait(2000));
+    EXPECT_TRUE(window.loading());
+
+    // A newer request replaces the waiting one; once the file is free the chart comes.
+    window.previousDay();
+    other.exec("COMMIT", &error);
+    other.close();
+    ASSERT_TRUE(WaitUntil([&] { return !window.loading(); }));
+    EXPECT_FALSE(message->isVisible());
+    EXPECT_EQ(window.shownDay(), QDate(2026, 12, 6));
+    EXPECT_EQ(window.series(0)->count(), 3);
 }
