@@ -22,15 +22,15 @@ echo
 rows=$(($(wc -l < "$RUN/export.csv") - 1))
 read -r secs kb < "$RUN/export.time"
 awk -v r="$rows" -v s="$secs" -v k="$kb" 'BEGIN {
-    printf "export of a month: %d rows in %.2f s, %.2f M rows/s, peak resident %.0f MB\\n", r, s, r / s / 1e6, k / 1024
-    printf "figure export_mrows %.2f\\nfigure export_mb %.0f\\n", r / s / 1e6, k / 1024 }' | tee -a "$RUN/out.txt"
+    printf "export of a month: %d rows in %.2f s, %.2f M rows/s, peak resident %.0f MB\n", r, s, r / s / 1e6, k / 1024
+    printf "figure export_mrows %.2f\nfigure export_mb %.0f\n", r / s / 1e6, k / 1024 }' | tee -a "$RUN/out.txt"
 rm -f "$RUN/export.csv"
 
 # The first-use import of a 1,000,000-line and a 100 MB state-of-charge log.
 for lines in 1000000 4200000; do
     awk -v n="$lines" 'BEGIN { for (i = 0; i < n; i++) {
         s = i % 86400; d = 1 + int(i / 86400) % 28; m = 1 + int(i / 2419200) % 12
-        printf "%02d/%02d/2025 %02d:%02d:%02d %d\\r\\n", d, m, int(s / 3600), int(s / 60) % 60, s % 60, 20 + i % 70 } }' \
+        printf "%02d/%02d/2025 %02d:%02d:%02d %d\r\n", d, m, int(s / 3600), int(s / 60) % 60, s % 60, 20 + i % 70 } }' \
         > "$RUN/BatterySoC.log"
     "$H" import "$RUN/BatterySoC.log" | tee -a "$RUN/out.txt"
 done

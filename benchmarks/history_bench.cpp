@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -217,8 +218,15 @@ int Import(const QString& log) {
         store.start();
         store.flush();
     }
-    std::printf("import of %s (%.0f MB): %.1f s, peak resident %.0f MB\n", qPrintable(log),
-                QFileInfo(log).size() / 1e6, timer.elapsed() / 1000.0, PeakKb() / 1024.0);
+    const double seconds = timer.elapsed() / 1000.0;
+    HistoryReader reader;
+    DbError error;
+    qint64 rows = 0;
+    reader.open(options.path, &error);
+    reader.eachCycle(
+        0, std::numeric_limits<qint64>::max(), [&rows](const CycleRow&) { ++rows; }, &error);
+    std::printf("import of %s (%.0f MB): %lld rows in %.1f s, peak resident %.0f MB\n", qPrintable(log),
+                QFileInfo(log).size() / 1e6, static_cast<long long>(rows), seconds, PeakKb() / 1024.0);
     std::printf("figure import_peak_mb %.0f\n", PeakKb() / 1024.0);
     for (const char* suffix : {"", "-wal", "-shm"}) {
         QFile::remove(options.path + QLatin1String(suffix));

@@ -94,12 +94,13 @@ bool HistoryFile::open(const QString& path, bool* fresh, DbError* error) {
 
 bool HistoryFile::setUp(bool* fresh, DbError* error) {
     // Freed pages go back to the disk in small steps (set before the first table, or it stays
-    // off); the log is cut back to 8 MB after each checkpoint.
+    // off); the log is cut back to 8 MB after each checkpoint. Rows are appended and seldom read
+    // back here: a small page cache keeps the writer's memory down.
     if (!db_.exec("PRAGMA auto_vacuum=INCREMENTAL;"
                   "PRAGMA journal_mode=WAL;"
                   "PRAGMA synchronous=NORMAL;"
                   "PRAGMA journal_size_limit=8388608;"
-                  "PRAGMA cache_size=-1024",
+                  "PRAGMA cache_size=-256",
                   error)) {
         return false;
     }

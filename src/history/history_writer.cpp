@@ -200,6 +200,8 @@ void HistoryWriter::flush() {
             flushTimer_.stop();
             waiting_.invalidate();
             if (failing_) {
+                // A full disk may have left the log as long as the room allowed: cut back now.
+                file_.checkpoint();
                 failing_ = false;
                 Q_EMIT recovered();
             }

@@ -1,5 +1,8 @@
 #include "history/history_file.h"
+#include "history/history_options.h"
 #include "history_fixture.h"
+
+#include <QTemporaryDir>
 
 #include <sys/mount.h>
 
@@ -122,4 +125,92 @@ TEST_F(HistoryTest, AStoreOfTheEarlierLayoutIsReadThenConvertedAndKeepsEveryRow)
     EXPECT_LT(QFileInfo(QStringLiteral("history.sqlite")).size(), 60000 * 30);
     EXPECT_EQ(QDir().entryList({QStringLiteral("*.converting*")}), QStringList());
     EXPECT_EQ(ErrorLogEntries(), 0);
+}
+
+TEST(HistorySettingsTest, TheHistorySectionSetsTheReserveAndTheCapInMiB) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("modbusclient.conf"));
+    HistorySettings settings;
+    QString error;
+    ASSERT_TRUE(ReadHistorySettings(path, &settings, &error)); // no file: the defaults
+    EXPECT_EQ(settings.reserveMb, 64);
+    WriteAll(path, "host = 10.0.0.5\n[history]\nreserve_mb = 16\nmax_mb = 2048\n");
+    ASSERT_TRUE(ReadHistorySettings(path, &settings, &error)) << error.toStdString();
+    HistoryOptions options;
+    ApplyHistorySettings(settings, &options);
+    EXPECT_EQ(options.reserveBytes, qint64(16) << 20);
+    EXPECT_EQ(options.maxBytes, qint64(2048) << 20);
+    WriteAll(path, "[history]\nreserve_mb = lots\n");
+    EXPECT_FALSE(ReadHistorySettings(path, &settings, &error));
+    EXPECT_EQ(error, QStringLiteral("[history] reserve_mb must be a whole number of MiB, 0 or more"));
+}
+
+TEST_F(HistoryTest, AStoreOverItsCapThinsAndThenDropsItsOldestCyclesButKeepsTheLastDay) {
+    const qint64 start = clock.now().toMSecsSinceEpoch();
+    {
+        HistoryFile file;
+        DbError error;
+        bool fresh = false;
+        ASSERT_TRUE(file.open(QStringLiteral("history.sqlite"), &fresh, &error) && file.markImported(&error));
+        std::vector<CycleRow> rows(3 * 8640); // three days at 10 s
+        for (size_t i = 0; i < rows.size(); ++i) {
+            rows[i].timeMs = start + qint64(i) * 10000;
+            rows[i].set(0, 50);
+        }
+        ASSERT_TRUE(file.begin(&error) && file.insertCycles(rows, &error) && file.commit(&error));
+    }
+    ErrorLog log(clock, prompter);
+    HistoryOptions options;
+    options.maxBytes = 1; // no store fits: the last day stays all the same
+    HistoryStore store(clock, log, options);
+    store.start();
+    CycleRow last;
+    last.timeMs = start + 3 * 8640 * 10000LL;
+    last.set(0, 51);
+    store.addCycle(last);
+    store.flush();
+    const auto cycles = [] { return Export(ExportKind::Cycles).size() - 1; };
+    ASSERT_TRUE(WaitUntil([&] { return cycles() <= 8641; }, 20000));
+    EXPECT_GE(cycles(), 23 * 360);
+    const QList<QStringList> kept = Export(ExportKind::Cycles);
+    EXPECT_EQ(kept.last()[1], QStringLiteral("51"));
+}
+
+TEST_F(SmallFolderTest, AFullDiskStopsTheStoreOnceAndItsLogIsCutBackWhenRoomReturns) {
+    // Another program's file takes most of the disk; once it goes there is room for the log.
+    WriteAll(QStringLiteral("filler"), QByteArray(3 << 20, 'f'));
+    ErrorLog log(clock, prompter);
+    HistoryOptions options;
+    options.reserveBytes = 0; // only the disk itself says no
+    HistoryStore store(clock, log, options);
+    QStringList said; // the error log itself may find no room
+    store.notify = [&said](const QString& line) { said << line; };
+    store.start();
+    std::vector<CycleRow> rows(20000);
+    for (int round = 0; round < 40 && said.isEmpty(); ++round) {
+        for (CycleRow& row : rows) {
+            row.timeMs = clock.now().toMSecsSinceEpoch();
+            for (int i = 0; i < CycleRow::kFigures; ++i) {
+                row.set(i, double(std::rand() % 100000)); // packs poorly: fills the 4 MiB soon
+            }
+            clock.advance(7);
+            store.addCycle(row);
+        }
+        store.flush();
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !said.isEmpty(); })) << "the disk never filled";
+    EXPECT_TRUE(said[0].contains(QStringLiteral("history.sqlite"))) << said[0].toStdString();
+    // The store says so once, however many batches fail after.
+    store.flush();
+    store.flush();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(said.size(), 1);
+
+    QFile::remove(QStringLiteral("filler"));
+    store.addCycle(rows[0]);
+    store.flush();
+    ASSERT_TRUE(WaitUntil([&] { return said.size() == 2; }));
+    EXPECT_EQ(said[1], QStringLiteral("history.sqlite is written again"));
+    EXPECT_EQ(QFileInfo(QStringLiteral("history.sqlite-wal")).size(), 0);
 }
