@@ -59,13 +59,10 @@ public:
         const qint64 day = ((seconds + offset_) % 86400 + 86400) % 86400;
         const int parts[3] = {static_cast<int>(day / 3600), static_cast<int>(day / 60 % 60),
                               static_cast<int>(day % 60)};
-        char clock[8] = {};
-        for (int i = 0; i < 3; ++i) {
+        char clock[8] = {0, 0, ':', 0, 0, ':', 0, 0};
+        for (size_t i = 0; i < 3; ++i) {
             clock[i * 3] = static_cast<char>('0' + parts[i] / 10);
             clock[i * 3 + 1] = static_cast<char>('0' + parts[i] % 10);
-            if (i < 2) {
-                clock[i * 3 + 2] = ':';
-            }
         }
         out->append(date_);
         out->append(clock, 8);
@@ -95,7 +92,7 @@ QString ReadFailure(const QString& path, const DbError& error) {
 }
 
 // What goes out is written in blocks of about this size.
-constexpr qsizetype kBlock = 64 * 1024;
+constexpr qsizetype kBlock = qsizetype(64) * 1024;
 
 } // namespace
 

@@ -20,7 +20,7 @@ HistoryLoader::~HistoryLoader() {
 }
 
 void HistoryLoader::load(const ChartRequest& request, QObject* receiver,
-                         std::function<void(const ChartData&)> done) {
+                         const std::function<void(const ChartData&)>& done) {
     const int generation = ++generation_;
     {
         QMutexLocker lock(&readerMutex_);
@@ -31,7 +31,7 @@ void HistoryLoader::load(const ChartRequest& request, QObject* receiver,
     });
 }
 
-void HistoryLoader::run(int generation, const ChartRequest& request, QPointer<QObject> receiver,
+void HistoryLoader::run(int generation, const ChartRequest& request, const QPointer<QObject>& receiver,
                         const std::function<void(const ChartData&)>& done) {
     if (generation != generation_) {
         return; // a newer one is queued

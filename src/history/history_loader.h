@@ -35,10 +35,11 @@ public:
     HistoryLoader& operator=(const HistoryLoader&) = delete;
 
     // done runs on receiver's thread, unless a newer request came first or receiver is gone.
-    void load(const ChartRequest& request, QObject* receiver, std::function<void(const ChartData&)> done);
+    void load(const ChartRequest& request, QObject* receiver,
+              const std::function<void(const ChartData&)>& done);
 
 private:
-    void run(int generation, const ChartRequest& request, QPointer<QObject> receiver,
+    void run(int generation, const ChartRequest& request, const QPointer<QObject>& receiver,
              const std::function<void(const ChartData&)>& done);
 
     QString path_;

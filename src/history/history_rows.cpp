@@ -76,7 +76,7 @@ bool packing::ReadVarint(const char** at, const char* end, qint64* value) {
 
 QByteArray PackCycles(const CycleRow* rows, size_t count) {
     QByteArray out;
-    out.reserve(static_cast<qsizetype>(count * 24));
+    out.reserve(static_cast<qsizetype>(count) * 24);
     CycleRow before;
     for (size_t r = 0; r < count; ++r) {
         const CycleRow& row = rows[r];

@@ -14,7 +14,7 @@ namespace {
 // Rows kept for a retry while the file cannot be written; beyond that the oldest go.
 constexpr size_t kMaxPending = 200000;
 constexpr size_t kImportBatch = 20000;
-constexpr qint64 kDayMs = 24 * 3600 * 1000;
+constexpr qint64 kDayMs = qint64(24) * 3600 * 1000;
 constexpr int kTidyEveryMs = 3600 * 1000;
 constexpr int kTidySteps = 24;
 // A batch worth a commit of its own once the flush interval has passed.
