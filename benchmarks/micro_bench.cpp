@@ -187,26 +187,23 @@ BENCHMARK(BM_DecodeBlockD);
 // the 2 s timer gives at a 1 ms poll rate). CPU time of every thread of the process.
 void HistoryCycles(benchmark::State& state, bool countWriter) {
     Surroundings s;
-    s.form.BatteryPercent = QStringLiteral("52");
-    s.form.PVCharge = QStringLiteral("100");
-    s.form.PVDischarge = QStringLiteral("0");
-    s.form.GridCharge = QStringLiteral("0");
-    s.form.GridDischarge = QStringLiteral("2450");
-    s.form.CurrentLevelKWh = QStringLiteral("5.3248");
-    s.form.PVChargeLife = QStringLiteral("1500");
-    s.form.PVDischargeLife = QStringLiteral("700");
-    s.form.GridChargeLife = QStringLiteral("42");
-    s.form.GridDischargeLife = QStringLiteral("65536");
+    CycleRow row;
+    const double figures[CycleRow::kFigures] = {52, 100, 0, 0, 2450, 5324.8, 1500, 700, 42, 65536};
+    for (int i = 0; i < CycleRow::kFigures; ++i) {
+        row.set(i, figures[i]);
+    }
     QFile::remove(QStringLiteral("history.sqlite"));
     SystemClock clock;
-    HistoryStore::Options options;
+    HistoryOptions options;
     options.flushMs = 3600 * 1000; // flushed below, at a steady pace
+    options.reserveBytes = 0;
     HistoryStore store(clock, s.log, options);
     store.start();
     store.flush();
     int n = 0;
     for (auto _ : state) {
-        store.addCycle(s.form);
+        row.timeMs = clock.now().toMSecsSinceEpoch();
+        store.addCycle(row);
         if (++n % 2000 == 0) {
             if (!countWriter) {
                 state.PauseTiming();
@@ -233,8 +230,8 @@ BENCHMARK(BM_HistoryHandOver)->Iterations(100000);
 } // namespace
 
 int main(int argc, char** argv) {
-    PinLocalTimeZone();               // as the program does: the zone read once, not at every conversion
-    QCoreApplication app(argc, argv); // Qt SQL loads its driver through it
+    PinLocalTimeZone(); // as the program does: the zone read once, not at every conversion
+    QCoreApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
     QTemporaryDir scratch;
     if (!scratch.isValid() || !QDir::setCurrent(scratch.path())) {

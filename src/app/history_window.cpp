@@ -1,5 +1,6 @@
 #include "app/history_window.h"
 
+#include "app/history.h"
 #include "app/main_window.h"
 #include "app/shell.h"
 #include "history/csv_export.h"
@@ -30,8 +31,7 @@
 
 namespace {
 constexpr int kBarDays = 31;
-// Beyond this many cycles a day is drawn as one averaged point a minute.
-constexpr qint64 kMaxPlainRows = 10000;
+// A point a minute: the store keeps a row a minute for charts.
 constexpr qint64 kBucketMs = 60000;
 constexpr int kRefreshMs = 1000;
 
@@ -48,7 +48,7 @@ QPushButton* Button(const char* name, const char* caption, QWidget* parent) {
 } // namespace
 
 HistoryWindow::HistoryWindow(QString path, QDate today, QWidget* parent)
-    : QWidget(parent, Qt::Window), path_(std::move(path)), day_(today), lastDay_(today) {
+    : QWidget(parent, Qt::Window), path_(std::move(path)), loader_(path_), day_(today), lastDay_(today) {
     setObjectName(QStringLiteral("History"));
     setAccessibleName(QStringLiteral("History"));
     setWindowTitle(QStringLiteral("History"));
@@ -147,20 +147,28 @@ void HistoryWindow::showDay(const QDate& day) {
 }
 
 void HistoryWindow::load() {
+    loading_ = true;
+    message_->setText(QStringLiteral("Loading..."));
+    message_->show();
+    const ChartRequest request{DayStartMs(day_), DayStartMs(day_.addDays(1)), lastDay_.addDays(1 - kBarDays),
+                               lastDay_};
+    loader_.load(request, this, [this](const ChartData& data) { display(data); });
+}
+
+void HistoryWindow::display(const ChartData& data) {
+    loading_ = false;
     shownRows_.clear();
-    shownDays_.clear();
-    DbError error;
-    const qint64 from = DayStartMs(day_);
-    const qint64 to = DayStartMs(day_.addDays(1));
-    const bool ok = (db_.isOpen() || db_.openForReading(path_, &error)) && [&] {
-        bucketMs_ = db_.countCycles(from, to) > kMaxPlainRows ? kBucketMs : 0;
-        return db_.cycles(from, to, bucketMs_, &shownRows_, &error) &&
-               db_.days(lastDay_.addDays(1 - kBarDays), lastDay_, &shownDays_, &error);
-    }();
-    if (!ok) {
-        db_.close(); // opened again at the next load
-        message_->setText(QStringLiteral("No history to show yet (%1)").arg(error.text));
+    for (const MinuteRow& minute : data.minutes) {
+        CycleRow row;
+        row.timeMs = minute.minute * kBucketMs;
+        for (int i = 0; i < MinuteRow::kRanged; ++i) {
+            row.set(i, minute.mean(i));
+        }
+        shownRows_.push_back(row);
     }
+    shownDays_ = data.days;
+    const bool ok = data.error.isEmpty();
+    message_->setText(QStringLiteral("No history to show yet (%1)").arg(data.error));
     message_->setVisible(!ok);
 
     double top = 0;
@@ -168,7 +176,7 @@ void HistoryWindow::load() {
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(shownRows_.size()));
         for (const CycleRow& row : shownRows_) {
-            const double v = row.figures[static_cast<size_t>(i)];
+            const double v = row.figure(i);
             if (!std::isnan(v)) {
                 points.append(QPointF(static_cast<double>(row.timeMs), v));
                 top = i > 0 ? std::max(top, v) : top;
@@ -227,8 +235,8 @@ void HistoryWindow::refreshTick() {
         if (row.timeMs < from || row.timeMs >= to) {
             continue;
         }
-        // Fast polling drawn at the same density as the stored day.
-        if (bucketMs_ > 0 && !shownRows_.empty() && row.timeMs - shownRows_.back().timeMs < bucketMs_) {
+        // Drawn at the same density as the stored day.
+        if (!shownRows_.empty() && row.timeMs - shownRows_.back().timeMs < kBucketMs) {
             continue;
         }
         shownRows_.push_back(row);
@@ -239,7 +247,7 @@ void HistoryWindow::refreshTick() {
 
 void HistoryWindow::plot(const CycleRow& row) {
     for (int i = 0; i < 5; ++i) {
-        const double v = row.figures[static_cast<size_t>(i)];
+        const double v = row.figure(i);
         if (!std::isnan(v)) {
             series_[i]->append(static_cast<double>(row.timeMs), v);
             if (i > 0 && v > powerAxis_->max()) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/history_db.h"
+#include "history/history_loader.h"
 #include "history/history_rows.h"
 
 #include <QDate>
@@ -23,8 +23,8 @@ class MainWindow;
 class Shell;
 
 // The history: the chosen day's state of charge and four powers over time, the daily counters of
-// the last 31 days as bars, and the shown table as CSV. Read from the store's file; new cycles
-// are added as they come while the window is open.
+// the last 31 days as bars, and the shown table as CSV. Read from the store's file on a thread of
+// its own, a point a minute, while the window says it is loading; new cycles are added as they come.
 class HistoryWindow : public QWidget {
     Q_OBJECT
 public:
@@ -42,6 +42,8 @@ public:
     bool exportCsv(const QString& file);
 
     QDate shownDay() const { return day_; }
+    // A read of the store is under way.
+    bool loading() const { return loading_; }
     QLineSeries* series(int figure) const { return series_[figure]; }
     QBarSeries* dailyBars() const { return bars_; }
     QTabWidget* tabs() const { return tabs_; }
@@ -49,15 +51,16 @@ public:
 
 private:
     void load();
+    void display(const ChartData& data);
     void loadDays();
     void plot(const CycleRow& row);
     void chooseExportFile();
 
     QString path_;
-    HistoryDb db_;
+    HistoryLoader loader_;
+    bool loading_ = false;
     QDate day_;
     QDate lastDay_; // the newest day of the bar chart
-    qint64 bucketMs_ = 0;
     std::vector<CycleRow> shownRows_;
     std::vector<DayRow> shownDays_;
     std::vector<CycleRow> pending_;

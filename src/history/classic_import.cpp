@@ -6,18 +6,27 @@
 
 namespace {
 
-QStringList Lines(const QString& path) {
+// Calls line(text) for each line of the file, read a line at a time; a line longer than any the
+// classic files write is cut at that length.
+template <typename Line> bool EachLine(const QString& path, Line line) {
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        return {};
+        return true;
     }
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (QString& line : lines) {
-        if (line.endsWith(QLatin1Char('\r'))) {
-            line.chop(1);
+    char buffer[1024];
+    while (true) {
+        const qint64 size = file.readLine(buffer, sizeof buffer);
+        if (size <= 0) {
+            return true;
+        }
+        qint64 length = size;
+        while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r')) {
+            --length;
+        }
+        if (!line(QString::fromUtf8(buffer, static_cast<qsizetype>(length)))) {
+            return false;
         }
     }
-    return lines;
 }
 
 // The order of day, month and year in the default locale's short date.
@@ -76,7 +85,7 @@ QDateTime ParseHostDateTime(const QString& text) {
     return QDateTime(date, time);
 }
 
-std::vector<DayRow> ReadDailySummary(const QString& path) {
+bool ReadDailySummary(const QString& path, size_t batch, const TakeDays& take) {
     std::vector<DayRow> rows;
     DayRow row;
     int found = 0;
@@ -86,17 +95,19 @@ std::vector<DayRow> ReadDailySummary(const QString& path) {
         }
         row = DayRow();
         found = 0;
+        return rows.size() < batch || (take(rows) && (rows.clear(), true));
     };
-    for (const QString& line : Lines(path)) {
+    const bool read = EachLine(path, [&](const QString& line) {
         const qsizetype equals = line.indexOf(QStringLiteral(" = "));
         if (equals < 0) {
             const QDateTime header = ParseHostDateTime(line);
-            if (header.isValid()) {
-                finish();
-                row.date = header.date();
-                row.figures.fill(Absent());
+            if (!header.isValid()) {
+                return true;
             }
-            continue;
+            const bool more = finish();
+            row.date = header.date();
+            row.figures.fill(Absent());
+            return more;
         }
         const QString key = line.left(equals).trimmed();
         for (int i = 0; i < DayRow::kFigures; ++i) {
@@ -105,25 +116,32 @@ std::vector<DayRow> ReadDailySummary(const QString& path) {
                 ++found;
             }
         }
-    }
-    finish();
-    return rows;
+        return true;
+    });
+    return read && finish() && (rows.empty() || take(rows));
 }
 
-std::vector<CycleRow> ReadSocLog(const QString& path) {
+bool ReadSocLog(const QString& path, size_t batch, const TakeCycles& take) {
     std::vector<CycleRow> rows;
-    for (const QString& line : Lines(path)) {
-        const qsizetype blank = line.trimmed().lastIndexOf(QLatin1Char(' '));
-        const QDateTime time = ParseHostDateTime(line);
-        const double percent = FigureValue(line.trimmed().mid(blank + 1));
+    rows.reserve(batch);
+    const bool read = EachLine(path, [&](const QString& line) {
+        const QString trimmed = line.trimmed();
+        const qsizetype blank = trimmed.lastIndexOf(QLatin1Char(' '));
+        const QDateTime time = ParseHostDateTime(trimmed);
+        const double percent = FigureValue(trimmed.mid(blank + 1));
         if (blank < 0 || !time.isValid() || std::isnan(percent)) {
-            continue;
+            return true;
         }
         CycleRow row;
         row.timeMs = time.toMSecsSinceEpoch();
-        row.figures.fill(Absent());
-        row.figures[0] = percent;
+        row.set(0, percent);
         rows.push_back(row);
-    }
-    return rows;
+        if (rows.size() < batch) {
+            return true;
+        }
+        const bool more = take(rows);
+        rows.clear();
+        return more;
+    });
+    return read && (rows.empty() || take(rows));
 }

@@ -1,23 +1,25 @@
 #pragma once
 
-#include "history/history_db.h"
+#include "history/history_file.h"
+#include "history/history_options.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
-class HistoryStore;
+class HistoryQueue;
 
-// The store's side in its own thread: opens the file, imports, writes the gathered rows, thins.
+// The store's side in its own thread: opens (converting an earlier layout, importing the classic
+// files into a new store), writes the gathered rows, thins in bounded steps, and yields to the
+// classic files when the folder runs short of room. Its times are those of its rows.
 class HistoryWriter : public QObject {
     Q_OBJECT
 public:
-    HistoryWriter(HistoryStore& store, qint64 keepMs);
+    HistoryWriter(HistoryQueue& queue, HistoryOptions options);
 
-    void start(int flushMs, int longestWaitMs);
+    void start();
     // Rows wait: they go in as one transaction once the flush interval has passed and a batch is
-    // waiting, or once the first has waited the longest wait; rows known to come slowly are not looked at
-    // before. An idle store sleeps.
+    // waiting, or once the first has waited the longest wait. An idle store sleeps.
     void arm(bool slow);
     // The timer, or the poll's thread seeing a batch fill: writes when the batch is due.
     void due();
@@ -25,23 +27,30 @@ public:
     void flush();
     void stop();
 
+Q_SIGNALS:
+    // Once per run of failures; number is the classic error number.
+    void failed(int number, const QString& description);
+    void recovered();
+    // A batch reached the file.
+    void written();
+
 private:
     bool ensureOpen(DbError* error);
     bool importClassicFiles(DbError* error);
-    void thinOld();
-    void failed(const DbError& error);
+    bool roomLeft() const;
+    // Thinning and the size cap, a few bounded steps at a time.
+    void tidy();
+    void failedWith(const DbError& error);
 
-    HistoryStore& store_;
-    qint64 keepMs_;
-    HistoryDb db_;
+    HistoryQueue& queue_;
+    HistoryOptions options_;
+    HistoryFile file_;
     // Children, so they move to the writer's thread with it.
     QTimer flushTimer_{this};
-    QTimer thinTimer_{this};
-    int flushMs_ = 2000;
-    int longestWaitMs_ = 180000;
+    QTimer tidyTimer_{this};
     QElapsedTimer waiting_; // since the first row of the batch
     bool failing_ = false;
-    bool imported_ = false;
+    qint64 newestMs_ = 0; // the newest cycle written: the writer's "now"
     std::vector<CycleRow> cycles_;
     std::vector<DayRow> days_;
 };

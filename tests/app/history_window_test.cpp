@@ -1,8 +1,10 @@
+#include "app/history.h"
 #include "app/history_window.h"
 #include "app/main_window.h"
 #include "app/shell.h"
+#include "common/fake_server.h"
 #include "common/test_support.h"
-#include "history/history_store.h"
+#include "history/sqlite.h"
 #include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
@@ -10,8 +12,10 @@
 
 #include <QBarSeries>
 #include <QBarSet>
+#include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 
 namespace {
@@ -26,17 +30,17 @@ protected:
         form.PVCharge = QStringLiteral("1200");
         clock.set(QDateTime(QDate(2026, 12, 6), QTime(8, 0)));
         for (int i = 0; i < count; ++i) {
-            store.addCycle(form);
+            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
             clock.advance(600000);
         }
         form.PVChargeToday = QStringLiteral("5100");
         form.NightPVChargeLife = QStringLiteral("100");
         clock.set(QDateTime(QDate(2026, 12, 7), QTime(0, 0)));
-        store.addDay(form);
+        store.addDay(DayFromForm(form));
         clock.set(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
-        store.addCycle(form);
+        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
         clock.advance(600000);
-        store.addCycle(form);
+        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
     }
 
     SettableClock clock;
@@ -51,9 +55,12 @@ TEST_F(HistoryWindowTest, ShowsADayAndTheDailyBarsAndFollowsNewCycles) {
     Fill(30);
     HistoryWindow window(QStringLiteral("history.sqlite"), QDate(2026, 12, 7));
     window.show();
+    const auto loaded = [&window] { return WaitUntil([&window] { return !window.loading(); }); };
+    ASSERT_TRUE(loaded());
     EXPECT_EQ(window.series(0)->count(), 2);
     EXPECT_EQ(window.series(1)->count(), 2);
     window.previousDay();
+    ASSERT_TRUE(loaded());
     EXPECT_EQ(window.shownDay(), QDate(2026, 12, 6));
     EXPECT_EQ(window.series(0)->count(), 30);
     EXPECT_EQ(window.series(0)->at(0).y(), 40);
@@ -61,6 +68,7 @@ TEST_F(HistoryWindowTest, ShowsADayAndTheDailyBarsAndFollowsNewCycles) {
     // The figures a cycle lacked (here the grid) are not drawn as zero.
     EXPECT_EQ(window.series(3)->count(), 0);
     window.nextDay();
+    ASSERT_TRUE(loaded());
     EXPECT_EQ(window.series(0)->count(), 2);
 
     const QList<QBarSet*> sets = window.dailyBars()->barSets();
@@ -112,5 +120,41 @@ TEST_F(HistoryWindowTest, TheHistoryButtonSitsInTheExpandedPartAndOpensOneWindow
     ASSERT_EQ(windows.size(), 1);
     EXPECT_TRUE(windows[0]->isVisible());
     EXPECT_EQ(windows[0]->shownDay(), QDate(2026, 12, 7));
+    ASSERT_TRUE(WaitUntil([&] { return !windows[0]->loading(); }));
     EXPECT_EQ(windows[0]->series(0)->count(), 2);
+}
+
+TEST_F(HistoryWindowTest, TheStoreIsReadOffThePollsThreadWhilePollingGoesOn) {
+    Fill(3);
+    // Another program holds the file: the window's read waits for it, the poll does not.
+    Sqlite other;
+    DbError error;
+    ASSERT_TRUE(other.open(QStringLiteral("history.sqlite"), false, 0, &error));
+    ASSERT_TRUE(other.exec("PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", &error));
+    HistoryWindow window(QStringLiteral("history.sqlite"), QDate(2026, 12, 7));
+    window.show();
+    auto* message = window.findChild<QLabel*>(QStringLiteral("HistoryMessage"));
+    EXPECT_TRUE(window.loading());
+    EXPECT_EQ(message->text(), QStringLiteral("Loading..."));
+
+    FakeServer server;
+    ASSERT_TRUE(server.listen());
+    Shell shell(clock, prompter);
+    QSignalSpy completed(&shell, &Shell::pollCycleCompleted);
+    shell.Form_Load(QStringLiteral("127.0.0.1"));
+    shell.form().Port = QString::number(server.port());
+    shell.connectcmd_Click();
+    ASSERT_TRUE(completed.wait(2000));
+    shell.Timer1_Timer();
+    ASSERT_TRUE(completed.wait(2000));
+    EXPECT_TRUE(window.loading());
+
+    // A newer request replaces the waiting one; once the file is free the chart comes.
+    window.previousDay();
+    other.exec("COMMIT", &error);
+    other.close();
+    ASSERT_TRUE(WaitUntil([&] { return !window.loading(); }));
+    EXPECT_FALSE(message->isVisible());
+    EXPECT_EQ(window.shownDay(), QDate(2026, 12, 6));
+    EXPECT_EQ(window.series(0)->count(), 3);
 }

@@ -1,11 +1,14 @@
+#include "app/history.h"
 #include "common/test_support.h"
-#include "history/history_store.h"
+#include "history/history_file.h"
 #include "model/form.h"
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/prompter.h"
 
 #include <QProcess>
+
+#include <ctime>
 
 namespace {
 
@@ -43,9 +46,9 @@ TEST_F(HistoryExportTest, ExportWritesCsvOnStandardOutputOrSaysWhyNot) {
         form.PVChargeToday = QStringLiteral("1234.5");
         form.NightPVChargeLife = QStringLiteral("100");
         for (int day = 0; day < 3; ++day) {
-            store.addCycle(form);
+            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
             clock.advance(12 * 3600 * 1000); // midnight
-            store.addDay(form);
+            store.addDay(DayFromForm(form));
             clock.advance(12 * 3600 * 1000);
         }
     }
@@ -70,4 +73,49 @@ TEST_F(HistoryExportTest, ExportWritesCsvOnStandardOutputOrSaysWhyNot) {
         EXPECT_TRUE(run.err.contains("YYYY-MM-DD")) << run.err.toStdString();
     }
     EXPECT_EQ(Client({QStringLiteral("--export"), QStringLiteral("weekly")}).code, 2);
+}
+
+TEST_F(HistoryExportTest, ALargeExportStreamsInBoundedMemory) {
+    // 600,000 cycles, a week at 1 s: several times the memory the export may take, were it held.
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
+    const qint64 start = QDateTime(QDate(2026, 11, 2), QTime(0, 0)).toMSecsSinceEpoch();
+    {
+        HistoryFile file;
+        DbError error;
+        bool fresh = false;
+        ASSERT_TRUE(file.open(QStringLiteral("history.sqlite"), &fresh, &error) && file.begin(&error));
+        std::vector<CycleRow> rows(60000);
+        for (qint64 i = 0; i < 600000; ++i) {
+            CycleRow& row = rows[static_cast<size_t>(i % 60000)];
+            row.timeMs = start + i * 1000;
+            for (int f = 0; f < CycleRow::kFigures; ++f) {
+                row.set(f, double(f * 1000 + i % 977));
+            }
+            if (i % 60000 == 59999) {
+                ASSERT_TRUE(file.insertCycles(rows, &error)) << error.text.toStdString();
+            }
+        }
+        ASSERT_TRUE(file.commit(&error)) << error.text.toStdString();
+    }
+    // Its peak memory as time(1) sees it: a child of this process starts with this one's pages.
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("cycles.csv"));
+    process.start(QStringLiteral("/usr/bin/time"),
+                  {QStringLiteral("-f"), QStringLiteral("%M"), QStringLiteral("-o"),
+                   QStringLiteral("peak.txt"), QStringLiteral(E2E_CLIENT), QStringLiteral("--export"),
+                   QStringLiteral("cycles")});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_LT(ReadAll(QStringLiteral("peak.txt")).trimmed().toLong(), 64 * 1024) << "KiB at the peak";
+    QFile csv(QStringLiteral("cycles.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    qint64 lines = 0;
+    QByteArray last;
+    while (!csv.atEnd()) {
+        last = csv.readLine();
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1 + 600000);
+    EXPECT_EQ(last, "2026-11-08T22:39:59+01:00,121,1121,2121,3121,4121,5121,6121,7121,8121,9121\r\n");
 }

@@ -1,109 +1,6 @@
-#include "app/history.h"
-#include "app/shell.h"
-#include "common/fake_server.h"
-#include "common/test_support.h"
-#include "history/csv_export.h"
-#include "history/history_db.h"
-#include "support/clock.h"
-#include "support/prompter.h"
+#include "history_fixture.h"
 
-#include <QBuffer>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-
-#include <ctime>
-
-namespace {
-
-// RFC 4180 as a spreadsheet reads it: CR LF rows, quoted fields with doubled quotes.
-QList<QStringList> ParseCsv(const QByteArray& bytes) {
-    QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    const QString text = QString::fromUtf8(bytes);
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (quoted) {
-            if (c == QLatin1Char('"') && i + 1 < text.size() && text[i + 1] == QLatin1Char('"')) {
-                field += c;
-                ++i;
-            } else if (c == QLatin1Char('"')) {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == QLatin1Char('"')) {
-            quoted = true;
-        } else if (c == QLatin1Char(',')) {
-            row << field;
-            field.clear();
-        } else if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n')) {
-            row << field;
-            rows << row;
-            row.clear();
-            field.clear();
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    return rows;
-}
-
-QList<QStringList> Export(ExportKind kind, QDate from = {}, QDate to = {}) {
-    QBuffer out;
-    out.open(QIODevice::WriteOnly);
-    QString error;
-    EXPECT_TRUE(ExportCsv(QStringLiteral("history.sqlite"), kind, from, to, out, &error))
-        << error.toStdString();
-    return ParseCsv(out.data());
-}
-
-int ErrorLogEntries() {
-    return static_cast<int>(ReadAll(QStringLiteral("ModbusClient errors.log")).count("HistoryStore"));
-}
-
-class HistoryTest : public InTempDir {
-protected:
-    void SetUp() override {
-        InTempDir::SetUp();
-        // A zone with an offset, so the exported times show theirs.
-        qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
-        tzset();
-        ASSERT_TRUE(server.listen());
-        server.registers[60095] = 57;   // state of charge
-        server.registers[60169] = 1500; // PV charge, lifetime
-        server.registers[60187] = 90;   // grid charge, lifetime
-    }
-
-    // Connects, and runs cycles more poll cycles after the first, each a few seconds later.
-    void Poll(Shell& shell, int cycles) {
-        QSignalSpy completed(&shell, &Shell::pollCycleCompleted);
-        if (!shell.form().isConnected) {
-            shell.Form_Load(QStringLiteral("127.0.0.1"));
-            shell.form().Port = QString::number(server.port());
-            shell.connectcmd_Click();
-            ASSERT_TRUE(completed.wait(5000));
-        }
-        for (int i = 0; i < cycles; ++i) {
-            clock.advance(7000);
-            const qsizetype before = completed.size();
-            shell.Timer1_Timer();
-            ASSERT_TRUE(WaitUntil([&] { return completed.size() > before; }));
-        }
-    }
-
-    SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(21, 4, 5))};
-    RecordingPrompter prompter;
-    FakeServer server;
-};
-
-} // namespace
 
 TEST_F(HistoryTest, ImportsTheClassicFilesThenKeepsEveryCycleAndEveryDay) {
     WriteAll(QStringLiteral("battery daily summary.log"),
@@ -172,16 +69,16 @@ TEST_F(HistoryTest, CyclesOlderThanNinetyDaysAreThinnedToOneInFiveMinutes) {
         HistoryStore store(clock, log, {});
         store.start();
         for (int i = 0; i < 180; ++i) { // half an hour at 10 s
-            store.addCycle(form);
+            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
             clock.advance(10000);
         }
     }
     clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
     HistoryStore store(clock, log, {});
     store.start();
-    store.addCycle(form);
+    store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
     store.flush();
-    EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 6 + 1);
+    EXPECT_TRUE(WaitUntil([] { return Export(ExportKind::Cycles).size() == 1 + 6 + 1; }));
 }
 
 TEST_F(HistoryTest, AStoreThatCannotBeWrittenCostsNoPollAndIsReportedOnce) {
@@ -228,7 +125,7 @@ TEST_F(HistoryTest, ImportReadsTheDatesOfOtherLocalesAndOfAServiceWithoutOne) {
     WriteAll(QStringLiteral("BatterySoC.log"),
              "12/6/26 12:30:00 AM 35\r\n12/6/26 1:00:00 PM 36\r\nbroken\r\n");
     ErrorLog log(clock, prompter);
-    HistoryStore::Options options;
+    HistoryOptions options;
     options.summaryLog = QStringLiteral("battery daily summary.log");
     options.socLog = QStringLiteral("BatterySoC.log");
     {
@@ -255,22 +152,19 @@ TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
     store.start();
     store.flush();
     {
-        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-        other.setDatabaseName(QStringLiteral("history.sqlite"));
-        ASSERT_TRUE(other.open());
-        QSqlQuery lock(other);
-        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        Sqlite other;
+        DbError error;
+        ASSERT_TRUE(other.open(QStringLiteral("history.sqlite"), false, 0, &error));
+        ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE", &error));
         for (int i = 0; i < 3; ++i) {
-            store.addCycle(form);
+            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
             clock.advance(1000);
             store.flush();
         }
         // The report reaches the log from the writer through the event loop.
         EXPECT_TRUE(WaitUntil([] { return ErrorLogEntries() == 1; }));
-        lock.exec(QStringLiteral("ROLLBACK"));
-        other.close();
+        other.exec("ROLLBACK", &error);
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("other"));
     store.flush();
     EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 3);
     EXPECT_EQ(ErrorLogEntries(), 1);
@@ -280,7 +174,7 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
     Form form;
     form.BatteryPercent = QStringLiteral("70");
     ErrorLog log(clock, prompter);
-    HistoryStore::Options options;
+    HistoryOptions options;
     options.flushMs = 20;
     options.longestWaitMs = 700;
     HistoryStore store(clock, log, options);
@@ -291,7 +185,7 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
     // Fewer than a batch: past the flush interval they still wait, and a window opened meanwhile
     // is given them; then they go in together.
     for (int i = 0; i < 3; ++i) {
-        store.addCycle(form);
+        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
         clock.advance(10000);
     }
     EXPECT_FALSE(WaitUntil([&] { return stored() > 0; }, 300));
@@ -300,7 +194,7 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
 
     // A full batch goes as soon as the flush interval is up.
     for (int i = 0; i < 30; ++i) {
-        store.addCycle(form);
+        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
         clock.advance(1000);
     }
     QElapsedTimer batch;
@@ -315,7 +209,7 @@ TEST_F(HistoryTest, RowsStillGatheredAtTheEndAreWritten) {
     {
         HistoryStore store(clock, log, {});
         store.start();
-        store.addCycle(form);
+        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
     }
     EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 1);
 }
