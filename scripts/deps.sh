@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing. Sourced by ./run and ./test.
 # Usage: deps.sh [with-tests | with-lintian | with-bench]
 set -e
-packages="cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialbus-dev libgl-dev libmosquitto-dev dpkg-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libsqlite3-dev"
+packages="cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialbus-dev libgl-dev libmosquitto-dev dpkg-dev qt6-charts-dev libqt6opengl6-dev libsqlite3-dev"
 if [ "$1" = "with-tests" ]; then
     packages="$packages libgtest-dev googletest python3-pymodbus python3-serial-asyncio mosquitto mosquitto-clients openssl clang-14 libclang-rt-14-dev lintian man-db desktop-file-utils systemd"
 fi
@@ -10,7 +10,7 @@ if [ "$1" = "with-lintian" ]; then
     packages="$packages lintian"
 fi
 if [ "$1" = "with-bench" ]; then
-    packages="$packages libbenchmark-dev libmodbus-dev qt6-serialbus-dev pkg-config util-linux"
+    packages="$packages libbenchmark-dev libmodbus-dev qt6-serialbus-dev pkg-config util-linux time"
 fi
 missing=""
 for p in $packages; do

@@ -35,7 +35,8 @@ bool ReadSettingsFile(const QString& named, SettingsFile* settings, QString* err
     }
     settings->mqtt = ReadBrokerConf(conf);
     QString reason;
-    if (!ReadChargeSettings(conf, &settings->charge, &reason)) {
+    if (!ReadChargeSettings(conf, &settings->charge, &reason) ||
+        !ReadHistorySettings(conf, &settings->history, &reason)) {
         return fail(reason);
     }
     return true;

@@ -2,9 +2,10 @@
 
 #include "app/command_line.h"
 #include "controls/charge_window.h"
+#include "history/history_options.h"
 
 // The settings file, read once: --config FILE or else modbusclient.conf in the working folder.
-// Its top holds address, port and poll, then the [mqtt] and [charge] sections.
+// Its top holds address, port and poll, then the [mqtt], [charge] and [history] sections.
 struct SettingsFile {
     QString path; // the file read; empty when there was none
     QString address;
@@ -12,6 +13,7 @@ struct SettingsFile {
     QString poll;
     BrokerOptions mqtt;
     ChargeSettings charge;
+    HistorySettings history;
 };
 
 // Reads the file. A missing modbusclient.conf is no error, a missing --config FILE is; so is a

@@ -150,7 +150,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.exportKind.isEmpty()) {
-        QCoreApplication app(argc, argv); // Qt SQL finds its driver through the application
+        // The store of the working folder --workdir or --data-folder names, like every other file.
+        if (!EnterWorkingFolder(options.workdir, &error)) {
+            PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
+            return 1;
+        }
+        QCoreApplication app(argc, argv);
         return ExportHistory(options);
     }
 #if !MODBUSCLIENT_WINDOW
@@ -221,7 +226,7 @@ int main(int argc, char** argv) {
         const auto publisher = StartPublishing(shell, broker, clock);
         QuitOnStopSignals(*app);
         Start(shell, options, {});
-        const auto history = StartHistory(shell, clock);
+        const auto history = StartHistory(shell, clock, settings.history);
         std::unique_ptr<HourlySummary> summary;
         if (!PriorityPrefix(Priority::Info).isEmpty()) {
             const auto info = [](const QString& line) { PrintToStderr(Priority::Info, line); };
@@ -250,7 +255,7 @@ int main(int argc, char** argv) {
     const auto publisher = StartPublishing(shell, broker, clock);
     QuitOnStopSignals(*app);
     Start(shell, options, [&window] { window.show(); });
-    const auto history = StartHistory(shell, clock);
+    const auto history = StartHistory(shell, clock, settings.history);
     OpenHistoryOnClick(window, shell, *history, clock);
     Demo demo(shell);
     if (options.demo && !StartDemo(demo, *app)) {

@@ -1,6 +1,7 @@
 #include "history/history_options.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSettings>
 
 bool ReadHistorySettings(const QString& path, HistorySettings* settings, QString* error) {
@@ -8,7 +9,12 @@ bool ReadHistorySettings(const QString& path, HistorySettings* settings, QString
         return true;
     }
     QSettings file(path, QSettings::IniFormat);
+    return ReadHistorySettings(file, settings, error);
+}
+
+bool ReadHistorySettings(QSettings& file, HistorySettings* settings, QString* error) {
     file.beginGroup(QStringLiteral("history"));
+    const auto done = qScopeGuard([&file] { file.endGroup(); });
     for (const auto& [key, value] :
          {std::pair{"reserve_mb", &settings->reserveMb}, std::pair{"max_mb", &settings->maxMb}}) {
         const QString name = QString::fromLatin1(key);

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QSettings;
+
 #include <limits>
 
 // How the store is run: where, what it imports, how often it commits, the room it leaves.
@@ -34,4 +36,5 @@ struct HistorySettings {
 // Reads [history] from the settings file; a missing file or section leaves the defaults. False
 // with a one-line reason when a value is not a whole number of MiB.
 bool ReadHistorySettings(const QString& path, HistorySettings* settings, QString* error);
+bool ReadHistorySettings(QSettings& file, HistorySettings* settings, QString* error);
 void ApplyHistorySettings(const HistorySettings& settings, HistoryOptions* options);

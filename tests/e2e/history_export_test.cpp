@@ -18,8 +18,9 @@ struct Outcome {
     QByteArray err;
 };
 
-Outcome Client(const QStringList& arguments) {
+Outcome Client(const QStringList& arguments, const QString& folder = QString()) {
     QProcess process;
+    process.setWorkingDirectory(folder);
     process.start(QStringLiteral(E2E_CLIENT), arguments);
     process.waitForFinished(30000);
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
@@ -65,6 +66,13 @@ TEST_F(HistoryExportTest, ExportWritesCsvOnStandardOutputOrSaysWhyNot) {
     ASSERT_EQ(lines.size(), 3); // header, one cycle, the end of the last line
     EXPECT_TRUE(lines[1].startsWith("2026-12-05T12:00:00")) << lines[1].toStdString();
     EXPECT_TRUE(lines[1].endsWith(",61.5,,,,,,,,,\r")) << lines[1].toStdString();
+
+    // An administrator's export of an instance's folder, from anywhere.
+    const Outcome elsewhere = Client({QStringLiteral("--export"), QStringLiteral("daily"),
+                                      QStringLiteral("--workdir"), QDir::currentPath()},
+                                     QDir::rootPath());
+    EXPECT_EQ(elsewhere.code, 0) << elsewhere.err.toStdString();
+    EXPECT_EQ(elsewhere.out, Client({QStringLiteral("--export"), QStringLiteral("daily")}).out);
 
     for (const char* bad : {"2026-13-01", "5.12.2026"}) {
         const Outcome run = Client({QStringLiteral("--export"), QStringLiteral("daily"),
