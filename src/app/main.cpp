@@ -76,8 +76,8 @@ void EndManagedCharge(Shell& shell, int waitMs) {
 // a cycle would bury everything else (the hourly summary says what they would).
 class StatusPrinter {
 public:
-    void line(const QString& text) {
-        pending_ += PriorityPrefix(Priority::Debug) + text.toLocal8Bit();
+    void line(const QString& text, Priority priority = Priority::Debug) {
+        pending_ += PriorityPrefix(priority) + text.toLocal8Bit();
         pending_ += '\n';
     }
     void flush() {
@@ -218,6 +218,10 @@ int main(int argc, char** argv) {
         shell.charge().setManaged(settings.charge.window.enabled() || broker.control);
         StatusPrinter printer;
         shell.status().echo = [&printer](const QString& line) { printer.line(line); };
+        if (!PriorityPrefix(Priority::Info).isEmpty()) {
+            // Under the journal, what the managed charge does is kept though the status lines are not.
+            shell.charge().setNotice([&printer](const QString& line) { printer.line(line, Priority::Info); });
+        }
         if (!PriorityPrefix(Priority::Error).isEmpty()) {
             // So that `journalctl -p err` shows every entry of the error log.
             shell.log().echo = [](const QString& entry) { PrintToStderr(Priority::Error, entry); };

@@ -29,8 +29,12 @@ void ControlLog::status(const QString& text) {
 void ControlLog::line(const QString& source, const QString& action, double powerKw,
                       const std::optional<int>& target, const QString& reason) {
     const QString targetText = target ? PercentText(*target) : QStringLiteral("no target");
-    status(QStringLiteral("Managed charge %1 (%2): %3, %4, %5")
-               .arg(action, source, KwText(powerKw), targetText, reason));
+    const QString said = QStringLiteral("Managed charge %1 (%2): %3, %4, %5")
+                             .arg(action, source, KwText(powerKw), targetText, reason);
+    status(said);
+    if (notice) {
+        notice(said);
+    }
     const QString path = QString::fromLatin1(kControlLogFile);
     const QString text = HostNow(clock_.now()) + QStringLiteral(", ") + source + QStringLiteral(", ") +
                          action + QStringLiteral(", ") + KwText(powerKw) + QStringLiteral(", ") + targetText +

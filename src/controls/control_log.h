@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 class Clock;
@@ -19,6 +20,9 @@ public:
     void line(const QString& source, const QString& action, double powerKw, const std::optional<int>& target,
               const QString& reason);
     void status(const QString& text);
+
+    // Each control-log line once more, for a journal that keeps the status lines out.
+    std::function<void(const QString&)> notice;
 
 private:
     StatusPane& status_;
