@@ -1,22 +1,15 @@
-#include "app/shell.h"
-#include "common/fake_server.h"
-#include "common/test_support.h"
+#include "controls/charge_fixture.h"
 #include "controls/charge_intent.h"
-#include "support/clock.h"
-#include "support/prompter.h"
 
 #include <cstdlib>
 #include <ctime>
 
 namespace {
-class ChargeSafetyTest : public InTempDir {
+class ChargeSafetyTest : public ChargeFixture {
 protected:
     void SetUp() override {
-        InTempDir::SetUp();
-        ASSERT_TRUE(server.listen());
-        server.registers[60030] = 5000; // rated battery power 5 kW
-        server.registers[60095] = 40;   // state of charge
-        server.registers[60310] = 1;    // discharge: no forced charge
+        ChargeFixture::SetUp();
+        server.registers[60310] = 1; // discharge: no forced charge
     }
     std::unique_ptr<Shell> Start(bool managed = true) {
         auto shell = std::make_unique<Shell>(clock, prompter);
@@ -31,19 +24,12 @@ protected:
         return WaitUntil([&] { return Phase(shell) == phase; }, ms);
     }
     static QString Log() { return QString::fromUtf8(ReadAll(QString::fromLatin1(kControlLogFile))); }
-    static QStringList Command(int watts) {
-        return {QStringLiteral("60310=0"), QStringLiteral("60314=%1").arg(watts)};
-    }
     static ChargeIntent Saved() {
         ChargeIntent intent;
         QString error;
         EXPECT_TRUE(ReadChargeIntent(&intent, &error)) << error.toStdString();
         return intent;
     }
-
-    SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(23, 0))};
-    RecordingPrompter prompter;
-    FakeServer server;
 };
 } // namespace
 

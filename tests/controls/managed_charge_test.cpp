@@ -1,19 +1,9 @@
 #include "app/config_file.h"
-#include "app/shell.h"
-#include "common/fake_server.h"
-#include "common/test_support.h"
-#include "support/clock.h"
-#include "support/prompter.h"
+#include "controls/charge_fixture.h"
 
 namespace {
-class ManagedChargeTest : public InTempDir {
+class ManagedChargeTest : public ChargeFixture {
 protected:
-    void SetUp() override {
-        InTempDir::SetUp();
-        ASSERT_TRUE(server.listen());
-        server.registers[60030] = 5000; // rated battery power 5 kW
-        server.registers[60095] = 40;   // state of charge
-    }
     // Connects and waits for the first poll cycle.
     void Start(Shell& shell) {
         shell.Form_Load(QStringLiteral("127.0.0.1"));
@@ -32,13 +22,6 @@ protected:
     bool WaitWrites(qsizetype n) {
         return WaitUntil([&] { return Writes().size() >= n && !server.client()->bytesAvailable(); });
     }
-    static QStringList Command(int watts) {
-        return {QStringLiteral("60310=0"), QStringLiteral("60314=%1").arg(watts)};
-    }
-
-    SettableClock clock{QDateTime(QDate(2026, 12, 7), QTime(23, 0))};
-    RecordingPrompter prompter;
-    FakeServer server;
 };
 } // namespace
 

@@ -215,3 +215,40 @@ TEST_F(ConnectionTest, UnansweredReadTimesOutAndReconnects) {
     ASSERT_TRUE(WaitUntil([this] { return decoded.size() == 2; }));
     EXPECT_EQ(decoded.last(), small);
 }
+
+// A queued command waits for the read outstanding, then goes back to back: no poll read between
+// its writes and its read-back; a poll read asked for meanwhile goes after it. An exception to a
+// write drops the rest of the command and says why.
+TEST_F(ConnectionTest, AQueuedCommandGoesWholeBetweenPollReads) {
+    ASSERT_TRUE(server.listen());
+    ASSERT_TRUE(connectTo(server.port()));
+    server.answer = false;
+    link.SendReadRegisters(QStringLiteral("60000"), QStringLiteral("96"));
+    QList<CommandAnswer> answers;
+    const QList<QueuedRequest> command{{false, 60310, 0}, {false, 60314, 2500}, {true, 60310, 5}};
+    link.QueueCommand(command, [&](const CommandAnswer& a) { answers.append(a); });
+    ASSERT_TRUE(WaitUntil([this] { return server.requests.size() == 1; }));
+    server.answer = true;
+    server.send(server.Answer(server.requests.first()));
+    // A poll read while the command is on its way is held for its end.
+    ASSERT_TRUE(WaitUntil([this] { return server.requests.size() >= 2; }));
+    link.SendReadRegisters(QStringLiteral("60166"), QStringLiteral("24"));
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 1 && server.requests.size() == 5; }));
+    const auto function = [this](int i) { return server.requests.at(i).mid(7, 3); };
+    EXPECT_EQ(function(1), Hex("06 EB 96"));
+    EXPECT_EQ(function(2), Hex("06 EB 9A"));
+    EXPECT_EQ(function(3), Hex("03 EB 96"));
+    EXPECT_EQ(function(4), Hex("03 EB 06"));
+    EXPECT_TRUE(answers.first().ok);
+    EXPECT_EQ(answers.first().registers, QList<int>({0, 0, 0, 0, 2500}));
+    EXPECT_EQ(decoded.size(), 1) << "the read-back is the command's, not a decoder's";
+
+    ASSERT_TRUE(WaitUntil([this] { return !link.awaitingResponse(); }));
+    server.script = {FakeServer::Fault::Exception};
+    link.QueueCommand(command, [&](const CommandAnswer& a) { answers.append(a); });
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 2; }));
+    EXPECT_FALSE(answers.last().ok);
+    EXPECT_EQ(answers.last().failure,
+              QStringLiteral("register 60310 answered with exception 2 (Illegal data address)"));
+    EXPECT_EQ(server.requests.size(), 6);
+}
