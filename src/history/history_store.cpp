@@ -26,10 +26,17 @@ HistoryStore::~HistoryStore() {
     if (writer_ == nullptr) {
         return;
     }
-    QMetaObject::invokeMethod(writer_, &HistoryWriter::stop, Qt::BlockingQueuedConnection);
+    int lost = 0;
+    QMetaObject::invokeMethod(
+        writer_, [this, &lost] { lost = writer_->stop(); }, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
     delete writer_;
+    if (lost > 0 && notify) {
+        // The program ends with them: said, with their count, rather than dropped unseen.
+        notify(
+            QStringLiteral("%1 rows of history could not be written before the end and are lost").arg(lost));
+    }
 }
 
 void HistoryStore::start() {

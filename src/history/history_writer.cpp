@@ -83,11 +83,12 @@ void HistoryWriter::due() {
     }
 }
 
-void HistoryWriter::stop() {
+int HistoryWriter::stop() {
     flush();
     flushTimer_.stop();
     tidyTimer_.stop();
     file_.close();
+    return static_cast<int>(cycles_.size() + days_.size());
 }
 
 bool HistoryWriter::roomLeft() const {

@@ -25,7 +25,8 @@ public:
     void due();
     // Writes whatever waits, now.
     void flush();
-    void stop();
+    // Writes what waits and closes the file; the rows that could not be written.
+    int stop();
 
 Q_SIGNALS:
     // Once per run of failures; number is the classic error number.

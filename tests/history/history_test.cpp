@@ -168,6 +168,24 @@ TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
     store.flush();
     EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 3);
     EXPECT_EQ(ErrorLogEntries(), 1);
+
+    // Still locked when the program ends: the rows waiting are said, with their count.
+    QStringList said;
+    {
+        Sqlite other; // gone after the store: locked to its end
+        HistoryStore ending(clock, log, {});
+        ending.notify = [&said](const QString& text) { said << text; };
+        ending.start();
+        ending.flush();
+        DbError error;
+        ASSERT_TRUE(other.open(QStringLiteral("history.sqlite"), false, 0, &error));
+        ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE", &error));
+        ending.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+        ending.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch() + 1000));
+    }
+    EXPECT_TRUE(
+        said.contains(QStringLiteral("2 rows of history could not be written before the end and are lost")))
+        << said.join('|').toStdString();
 }
 
 TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) {
