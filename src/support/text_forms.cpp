@@ -75,23 +75,11 @@ HostFormats& CurrentFormats() {
     return formats;
 }
 
-// "HH:mm:ss".
 QString TwentyFourHour(QTime time) {
-    char text[] = "00:00:00";
-    PutDigits(text, time.hour(), 2);
-    PutDigits(text + 3, time.minute(), 2);
-    PutDigits(text + 6, time.second(), 2);
-    return QString::fromLatin1(text, 8);
+    return time.toString(QStringLiteral("HH:mm:ss"));
 }
 
 } // namespace
-
-char* PutDigits(char* at, int value, int width) {
-    for (int i = width - 1; i >= 0; --i, value /= 10) {
-        at[i] = static_cast<char>('0' + value % 10);
-    }
-    return at + width;
-}
 
 QString HostDate(const QDateTime& t) {
     HostFormats& f = CurrentFormats();

@@ -20,10 +20,6 @@ QString IntText(qint64 v);
 // Nearest whole number grouped with the locale's separator, then the unit text ("5,325 kWh").
 QString GroupedPattern(double v, const QString& unit);
 
-// A non-negative value's last `width` digits, zero-padded, written at `at`; the end of them. Times
-// written this way skip Qt's and printf's formatting, cold code on every idle cycle.
-char* PutDigits(char* at, int value, int width);
-
 // Value of the longest prefix that reads as a decimal number after leading blanks; 0 when none.
 double LeadingNumber(const QString& text);
 
