@@ -104,9 +104,7 @@ void MqttSession::unsubscribe(const QByteArray& filter) {
 }
 
 void MqttSession::setReconnectDelays(int firstMs, int lastMs) {
-    firstDelayMs_ = firstMs;
-    lastDelayMs_ = lastMs;
-    delayMs_ = firstMs;
+    backoff_ = Backoff(firstMs, lastMs);
 }
 
 QString MqttSession::brokerText() const {
@@ -318,7 +316,7 @@ void MqttSession::Started() {
     connected_ = true;
     failing_ = false;
     publishFailing_ = false;
-    delayMs_ = firstDelayMs_;
+    backoff_.reset();
     for (const auto& [filter, qos] : filters_) {
         Checked(mosquitto_subscribe(mosq_, nullptr, filter.constData(), qos), 50, "cannot subscribe to ",
                 filter);
@@ -367,6 +365,5 @@ void MqttSession::Teardown() {
 void MqttSession::GiveUp(int number, int step, const QString& description) {
     Teardown();
     Failed(number, step, description);
-    reconnectTimer_.start(delayMs_);
-    delayMs_ = std::min(delayMs_ * 2, lastDelayMs_);
+    reconnectTimer_.start(backoff_.next());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "publish/broker_settings.h"
+#include "support/backoff.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -102,9 +103,7 @@ private:
     QElapsedTimer sinceMisc_;
     QTimer answerTimer_;
     QTimer reconnectTimer_;
-    int firstDelayMs_ = 1000;
-    int lastDelayMs_ = 60000;
-    int delayMs_ = 1000;
+    Backoff backoff_{1000, 60000};
     int attempts_ = 0;
     bool resolving_ = false;
     bool connected_ = false;
