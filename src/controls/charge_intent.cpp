@@ -35,7 +35,7 @@ bool ReadChargeIntent(ChargeIntent* intent, QString* error) {
         return false;
     }
     QJsonParseError parse{};
-    const QJsonObject json = QJsonDocument::fromJson(file.read(64 * 1024), &parse).object();
+    const QJsonObject json = QJsonDocument::fromJson(file.read(qint64{64} * 1024), &parse).object();
     const QString phase = json.value(QLatin1String("phase")).toString();
     const auto known = std::find_if(std::begin(kPhases), std::end(kPhases),
                                     [&](const char* p) { return phase == QLatin1String(p); });

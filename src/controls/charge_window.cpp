@@ -20,7 +20,7 @@ QDateTime WallTime(const QDate& date, const QTime& time) {
         at = QDateTime(day, wall);
     }
     // In a repeated hour the same wall time stood an hour earlier too: that one comes first.
-    const QDateTime earlier = at.addSecs(-3600);
+    QDateTime earlier = at.addSecs(-3600);
     if (earlier.date() == at.date() && earlier.time() == at.time()) {
         return earlier;
     }
