@@ -18,6 +18,7 @@
 #include "support/event_boundary.h"
 #include "support/file_failures.h"
 #include "support/prompter.h"
+#include "support/text_forms.h"
 
 #include <QFile>
 #include <QLocale>
