@@ -18,6 +18,7 @@ std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSetting
     p->pollPeriodMs = [&shell] {
         return shell.timer1().isActive() ? shell.timer1().interval() : shell.timer2().interval();
     };
+    p->responseTimeoutMs = [&shell] { return shell.link().responseTimeoutMs(); };
     p->session().notify = [&shell](const QString& text) {
         shell.status().AppendStatusLine(text);
         Q_EMIT shell.changed();

@@ -1,5 +1,6 @@
 #include "publish/broker_settings.h"
 
+#include <QFileInfo>
 #include <QSettings>
 
 const char* const kBrokerConfFile = "modbusclient.conf";
@@ -94,6 +95,11 @@ bool ResolveBrokerSettings(const BrokerOptions& commandLine, const BrokerOptions
     }
     settings->user = pick(commandLine.user, file.user);
     settings->caFile = pick(commandLine.caFile, file.caFile);
+    if (!settings->caFile.isEmpty() && !QFileInfo(settings->caFile).isReadable()) {
+        // Retrying for ever would not make it appear.
+        *error = QStringLiteral("the CA certificate file %1 cannot be read").arg(settings->caFile);
+        return false;
+    }
     const QString unit = pick(commandLine.energyUnit, file.energyUnit);
     if (!unit.isEmpty() && unit != QLatin1String("Wh") && unit != QLatin1String("kWh")) {
         *error = QStringLiteral("energy_unit in the [mqtt] section of %1 must be Wh or kWh, not \"%2\"")

@@ -17,30 +17,31 @@ struct Sensor {
     const char* stateClass; // null: no long-term statistics
     const char* unit;
     bool diagnostic;
+    int precision; // suggested decimals; -1: none (a timestamp)
 };
 
 // The published figures with how Home Assistant should show them, named for what their registers
 // hold. The counters only grow, and a day's drop at midnight starts a new cycle; the rated powers
 // and the capacity are the installation's data, not measurements.
 const Sensor kSensors[] = {
-    {"soc", "State of charge", "battery", "measurement", "%", false},
-    {"pv_charge_power", "PV charge power", "power", "measurement", "W", false},
-    {"pv_discharge_power", "PV discharge power", "power", "measurement", "W", false},
-    {"grid_charge_power", "Grid charge power", "power", "measurement", "W", false},
-    {"grid_discharge_power", "Grid discharge power", "power", "measurement", "W", false},
-    {"level_kwh", "Battery level", "energy_storage", "measurement", "kWh", false},
-    {"pv_charge_today", "PV charge today", "energy", "total_increasing", "kWh", false},
-    {"pv_discharge_today", "PV discharge today", "energy", "total_increasing", "kWh", false},
-    {"grid_charge_today", "Grid charge today", "energy", "total_increasing", "kWh", false},
-    {"grid_discharge_today", "Grid discharge today", "energy", "total_increasing", "kWh", false},
-    {"pv_charge_total", "PV charge lifetime", "energy", "total_increasing", "kWh", false},
-    {"pv_discharge_total", "PV discharge lifetime", "energy", "total_increasing", "kWh", false},
-    {"grid_charge_total", "Grid charge lifetime", "energy", "total_increasing", "kWh", false},
-    {"grid_discharge_total", "Grid discharge lifetime", "energy", "total_increasing", "kWh", false},
-    {"rated_battery_power", "Rated battery power", "power", nullptr, "W", true},
-    {"rated_pv_power", "Rated PV power", "power", nullptr, "W", true},
-    {"capacity_kwh", "Battery capacity", "energy_storage", nullptr, "kWh", true},
-    {"time", "Last complete poll", "timestamp", nullptr, nullptr, true},
+    {"soc", "State of charge", "battery", "measurement", "%", false, 0},
+    {"pv_charge_power", "PV charge power", "power", "measurement", "W", false, 0},
+    {"pv_discharge_power", "PV discharge power", "power", "measurement", "W", false, 0},
+    {"grid_charge_power", "Grid charge power", "power", "measurement", "W", false, 0},
+    {"grid_discharge_power", "Grid discharge power", "power", "measurement", "W", false, 0},
+    {"level_kwh", "Battery level", "energy_storage", "measurement", "kWh", false, 2},
+    {"pv_charge_today", "PV charge today", "energy", "total_increasing", "kWh", false, 2},
+    {"pv_discharge_today", "PV discharge today", "energy", "total_increasing", "kWh", false, 2},
+    {"grid_charge_today", "Grid charge today", "energy", "total_increasing", "kWh", false, 2},
+    {"grid_discharge_today", "Grid discharge today", "energy", "total_increasing", "kWh", false, 2},
+    {"pv_charge_total", "PV charge lifetime", "energy", "total_increasing", "kWh", false, 1},
+    {"pv_discharge_total", "PV discharge lifetime", "energy", "total_increasing", "kWh", false, 1},
+    {"grid_charge_total", "Grid charge lifetime", "energy", "total_increasing", "kWh", false, 1},
+    {"grid_discharge_total", "Grid discharge lifetime", "energy", "total_increasing", "kWh", false, 1},
+    {"rated_battery_power", "Rated battery power", "power", nullptr, "W", true, 0},
+    {"rated_pv_power", "Rated PV power", "power", nullptr, "W", true, 0},
+    {"capacity_kwh", "Battery capacity", "energy_storage", nullptr, "kWh", true, 1},
+    {"time", "Last complete poll", "timestamp", nullptr, nullptr, true, -1},
 };
 
 // Every figure earlier versions configured, under the serial as they wrote it.
@@ -113,6 +114,9 @@ QList<MqttMessage> DiscoveryMessages(const Reading& reading, const QString& pref
         }
         if (sensor.diagnostic) {
             config.insert(QLatin1String("entity_category"), QStringLiteral("diagnostic"));
+        }
+        if (sensor.precision >= 0) {
+            config.insert(QLatin1String("suggested_display_precision"), sensor.precision);
         }
         config.insert(QLatin1String("state_topic"), stateTopic);
         config.insert(QLatin1String("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(key));

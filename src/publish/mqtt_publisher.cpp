@@ -46,8 +46,11 @@ void MqttPublisher::cycleCompleted(const Reading& reading) {
     const int periodMs = pollPeriodMs ? pollPeriodMs() : 60000;
     staleTimer_.start(3 * periodMs);
     // Expiry counts the states sent, which come at most once a second.
-    const int expireAfterSeconds =
-        static_cast<int>(std::ceil(3 * std::max(periodMs, kStateEveryMs) / 1000.0));
+    // ... and a cycle may end a response time-out late: at least that and two periods, so that
+    // fast polling does not make every entity flap.
+    const int timeoutMs = responseTimeoutMs ? responseTimeoutMs() : 5000;
+    const int expireAfterSeconds = static_cast<int>(
+        std::ceil(std::max(3 * std::max(periodMs, kStateEveryMs), timeoutMs + 2 * periodMs) / 1000.0));
     if (DeviceTexts(reading) != device_ || prefix_.isEmpty() || expireAfterSeconds != expireAfterSeconds_ ||
         (control_ && reading.ratedBatteryW != ratedPower_)) {
         NewIdentity(reading, expireAfterSeconds);

@@ -40,6 +40,8 @@ public:
 
     // The poll period now: three of them without a complete cycle and the figures are stale.
     std::function<int()> pollPeriodMs;
+    // How long the link waits for an answer: a state may come that much later than its period.
+    std::function<int()> responseTimeoutMs;
 
     // The broker session, for whatever else is said or heard on the broker.
     MqttSession& session() { return session_; }
