@@ -38,9 +38,6 @@ public:
     void command(int32_t watts);
     // No intent any more: nothing is written again.
     void forget();
-    std::optional<int32_t> intended() const { return intended_; }
-    bool confirmed() const { return confirmed_; }
-    bool busy() const { return inFlight_; }
     // One read of the command registers, unless a command is on its way (its own read-back comes).
     void readBack();
     const DeviceCommand& device() const { return device_; }

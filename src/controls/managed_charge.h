@@ -95,7 +95,6 @@ public:
     ChargeState state() const { return state_; }
     // Each start, end and refusal once more, where the status lines are not kept (the journal).
     void setNotice(std::function<void(const QString&)> notice) { log_.notice = std::move(notice); }
-    ChargeDevice& device() { return device_; }
 
 Q_SIGNALS:
     void stateChanged();
