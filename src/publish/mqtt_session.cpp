@@ -155,7 +155,7 @@ bool MqttSession::publish(const QByteArray& topic, const QByteArray& payload, bo
                                   payload.constData(), 0, retain),
                 40, "cannot publish on ", topic);
     if (ok) {
-        publishFailing_ = false;
+        runs_.succeeded(QStringLiteral("publish"));
     }
     UpdateWriteNotifier();
     return ok;
@@ -167,8 +167,7 @@ bool MqttSession::Checked(int rc, int step, const char* what, const QByteArray& 
         return true;
     }
     const int error = errno;
-    if (!publishFailing_) {
-        publishFailing_ = true;
+    if (runs_.failed(QStringLiteral("publish"))) {
         const QString text = QStringLiteral("MQTT broker ") + brokerText() + QStringLiteral(": ") +
                              QLatin1String(what) + QString::fromUtf8(topic) + QStringLiteral(": ") +
                              LibraryText(rc, error);
@@ -314,8 +313,8 @@ void MqttSession::AfterLoop(int rc) {
 void MqttSession::Started() {
     answerTimer_.stop();
     connected_ = true;
-    failing_ = false;
-    publishFailing_ = false;
+    runs_.succeeded(QStringLiteral("session"));
+    runs_.succeeded(QStringLiteral("publish"));
     backoff_.reset();
     for (const auto& [filter, qos] : filters_) {
         Checked(mosquitto_subscribe(mosq_, nullptr, filter.constData(), qos), 50, "cannot subscribe to ",
@@ -334,10 +333,9 @@ void MqttSession::UpdateWriteNotifier() {
 }
 
 void MqttSession::Failed(int number, int step, const QString& description) {
-    if (failing_) {
-        return; // once per run of failures
+    if (!runs_.failed(QStringLiteral("session"))) {
+        return;
     }
-    failing_ = true;
     const QString text = QStringLiteral("MQTT broker ") + brokerText() + QStringLiteral(": ") + description +
                          QStringLiteral("; retrying");
     log_.ErrorHandle(QString::number(number), QString::number(step), QLatin1String(kProcedure), text);

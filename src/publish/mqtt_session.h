@@ -2,6 +2,7 @@
 
 #include "publish/broker_settings.h"
 #include "support/backoff.h"
+#include "support/failure_runs.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -107,8 +108,7 @@ private:
     int attempts_ = 0;
     bool resolving_ = false;
     bool connected_ = false;
-    bool failing_ = false;
-    bool publishFailing_ = false;
+    FailureRuns runs_; // "session" and "publish"
     QByteArray willTopic_;
     QByteArray willPayload_;
     QList<QPair<QByteArray, int>> filters_; // filter and QoS

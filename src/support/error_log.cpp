@@ -48,12 +48,11 @@ void ErrorLog::retry() {
     FileFailure failure;
     if (AppendWholeLines(path_, unwritten_, AppendSync::Paced, &failure, 9000)) {
         unwritten_.clear();
-        failing_ = false;
+        runs_.succeeded(path_);
         return;
     }
     // Once per run of failures: the next entries wait quietly with this one.
-    if (!failing_) {
-        failing_ = true;
+    if (runs_.failed(path_)) {
         const int step = failure.number == 61 ? 9010 : 9000;
         prompter_.message(QString::number(failure.number) + QLatin1Char(' ') + QString::number(step) +
                           QLatin1Char(' ') + AppName + QLatin1Char('.') + ProcedureName);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/failure_runs.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -43,7 +45,7 @@ private:
     QString path_;
     int entries_ = 0;
     QByteArray unwritten_;
-    bool failing_ = false;
+    FailureRuns runs_;
     static constexpr qsizetype kMostUnwritten = 1 << 20;
     QString lastEntry_;
 };

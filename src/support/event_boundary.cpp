@@ -9,11 +9,10 @@ void EventBoundary::failed(const QString& handler, const QString& number, const 
                            const QString& description) {
     // A device that keeps sending a value the decoder cannot take would add an entry every poll.
     const QString key = number + QLatin1Char('|') + procedure + QLatin1Char('|') + description;
-    const auto it = failing_.constFind(handler);
-    if (it != failing_.constEnd() && it->key == key) {
+    if (!runs_.failed(handler, key)) {
         return;
     }
-    failing_.insert(handler, {key, description.isEmpty() ? QStringLiteral("error ") + number : description});
+    texts_.insert(handler, description.isEmpty() ? QStringLiteral("error ") + number : description);
     log_.ErrorHandle(number, QStringLiteral("0"), procedure, description);
 }
 
@@ -21,10 +20,8 @@ void EventBoundary::run(const QString& handler, const std::function<void()>& bod
     ++depth_;
     try {
         body();
-        const auto it = failing_.isEmpty() ? failing_.constEnd() : failing_.constFind(handler);
-        if (it != failing_.constEnd()) {
-            const QString text = handler + QStringLiteral(" runs again after ") + it->text;
-            failing_.erase(it);
+        if (runs_.succeeded(handler)) {
+            const QString text = handler + QStringLiteral(" runs again after ") + texts_.take(handler);
             if (notify) {
                 notify(text);
             }

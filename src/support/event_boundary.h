@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/failure_runs.h"
+
 #include <QHash>
 #include <QString>
 #include <functional>
@@ -25,10 +27,7 @@ private:
 
     ErrorLog& log_;
     int depth_ = 0;
-    struct Failure {
-        QString key;  // number, procedure and description
-        QString text; // what the operator is told when it clears
-    };
-    // Per handler, the failure logged last.
-    QHash<QString, Failure> failing_;
+    FailureRuns runs_; // per handler; the kind is number, procedure and description
+    // Per failing handler, what the operator is told when it runs again.
+    QHash<QString, QString> texts_;
 };

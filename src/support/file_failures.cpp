@@ -4,10 +4,9 @@
 #include "support/file_utils.h"
 
 void FileFailures::failed(const QString& file, const FileFailure& failure, const QString& kept) {
-    if (failing_.contains(file)) {
+    if (!runs_.failed(file)) {
         return;
     }
-    failing_.insert(file);
     const QString reason =
         failure.description.isEmpty() ? ClassicErrorText(failure.number) : failure.description;
     QString text = QStringLiteral("Could not write ") + file + QStringLiteral(": ") + reason;
@@ -25,7 +24,7 @@ void FileFailures::succeeded(const QString& file) {
     if (log_.hasUnwritten()) {
         log_.retry();
     }
-    if (!failing_.isEmpty() && failing_.remove(file) && notify) {
+    if (runs_.succeeded(file) && notify) {
         notify(file + QStringLiteral(" is written again"));
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QSet>
+#include "support/failure_runs.h"
+
 #include <QString>
 #include <functional>
 
@@ -29,11 +30,11 @@ public:
     void failed(const QString& file, const FileFailure& failure, const QString& kept);
     // Once a failing file is written again, notify says so.
     void succeeded(const QString& file);
-    bool failing(const QString& file) const { return failing_.contains(file); }
+    bool failing(const QString& file) const { return runs_.failing(file); }
 
     std::function<void(const QString&)> notify;
 
 private:
     ErrorLog& log_;
-    QSet<QString> failing_;
+    FailureRuns runs_;
 };
