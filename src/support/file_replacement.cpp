@@ -12,8 +12,6 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -119,79 +117,6 @@ int CreateSideFile(const QByteArray& side) {
     return fd;
 }
 
-// The scratch file kept open between cycles, so that a steady cycle neither opens, examines nor
-// closes it. It is used only while a fresh look by name still finds that very file (the open
-// descriptor keeps its inode from being reused); anything else closes it and the full path runs.
-struct Held {
-    QByteArray name;
-    int fd = -1;
-    struct stat st {};
-
-    // Nor replaced, chmod'ed nor given away: what the full path's open would have been refused
-    // or led elsewhere by.
-    bool unchanged(const struct stat& now) const {
-        return now.st_dev == st.st_dev && now.st_ino == st.st_ino && now.st_mode == st.st_mode &&
-               now.st_uid == st.st_uid && now.st_gid == st.st_gid;
-    }
-};
-
-// A handful of files at most; per thread, since only the poll's thread writes them.
-class HeldFiles {
-public:
-    HeldFiles() = default;
-    HeldFiles(const HeldFiles&) = delete;
-    HeldFiles& operator=(const HeldFiles&) = delete;
-    ~HeldFiles() {
-        for (Held& held : held_) {
-            ::close(held.fd);
-        }
-    }
-
-    Held* find(const QByteArray& name) {
-        for (Held& held : held_) {
-            if (held.name == name) {
-                return &held;
-            }
-        }
-        return nullptr;
-    }
-    void drop(Held* held) {
-        ::close(held->fd);
-        held_.erase(held_.begin() + (held - held_.data()));
-    }
-    void add(Held held) {
-        if (Held* old = find(held.name)) {
-            drop(old);
-        }
-        if (held_.size() == kMost) {
-            drop(held_.data());
-        }
-        held_.push_back(std::move(held));
-    }
-
-private:
-    static constexpr size_t kMost = 4;
-    std::vector<Held> held_;
-};
-
-thread_local HeldFiles heldScratch;
-
-// A steady cycle of a scratch file: one look by name, the write, a cut only where it was longer.
-// Its size on disk is then the bytes' by construction.
-bool WriteHeldScratch(const QByteArray& name, const QByteArray& bytes) {
-    Held* held = heldScratch.find(name);
-    if (held == nullptr) {
-        return false;
-    }
-    struct stat now {};
-    if (::stat(name.constData(), &now) == 0 && held->unchanged(now) &&
-        WriteOver(held->fd, bytes, now.st_size)) {
-        return true;
-    }
-    heldScratch.drop(held);
-    return false;
-}
-
 bool Replace(const QString& dest, const QByteArray& bytes, bool forceSync, FileFailure* failure) {
     const QByteArray name = UsableFileName(dest);
     if (name.isEmpty()) {
@@ -268,9 +193,6 @@ bool ReplaceFileSynced(const QString& dest, const QByteArray& bytes, FileFailure
 
 ScratchWrite WriteScratchFile(const QString& path, const QByteArray& bytes, int* error) {
     const QByteArray name = UsableFileName(path);
-    if (!name.isEmpty() && WriteHeldScratch(name, bytes)) {
-        return ScratchWrite::Done;
-    }
     int fd = -1;
     bool refused = false;
     if (!name.isEmpty()) {
@@ -293,14 +215,8 @@ ScratchWrite WriteScratchFile(const QString& path, const QByteArray& bytes, int*
     } else if (::fstat(fd, &st) != 0 || st.st_size != bytes.size()) {
         result = ScratchWrite::ShortOnDisk;
     }
-    if (result == ScratchWrite::Done) {
-        // Kept open for the next cycles, as the name leads to it.
-        struct stat byName {};
-        if (::stat(name.constData(), &byName) == 0) {
-            heldScratch.add({name, fd, byName});
-            return result;
-        }
+    if (::close(fd) != 0 && result == ScratchWrite::Done) {
+        result = ScratchWrite::WriteFailed;
     }
-    ::close(fd);
     return result;
 }

@@ -20,10 +20,8 @@ bool ReplaceFileDeferred(const QString& dest, const QByteArray& bytes, FileFailu
 // The same, with the data and the swap forced to disk before it returns: for daily files.
 bool ReplaceFileSynced(const QString& dest, const QByteArray& bytes, FileFailure* failure);
 
-// The scratch file of a cycle written straight through the system calls (no QFile, no path
-// lookups after the open): opened for reading and writing, made afresh when missing, written
+// The scratch file of a cycle: opened for reading and writing, made afresh when missing, written
 // over from the start, cut to length, and its size on disk checked. A link someone else made in
-// its place is refused. It stays open for the next call on this thread, which writes through it
-// while the name still leads to it unchanged. error: errno of a failed open.
+// its place is refused. error: errno of a failed open.
 enum class ScratchWrite { NotOpened, ForeignLink, WriteFailed, ShortOnDisk, Done };
 ScratchWrite WriteScratchFile(const QString& path, const QByteArray& bytes, int* error = nullptr);

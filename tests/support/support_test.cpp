@@ -195,9 +195,8 @@ TEST_F(SupportTest, DeferredReplacementSwapsWholeFilesAndRefusesAFolder) {
     EXPECT_EQ(failure.number, 76);
 }
 
-// Files kept open between calls are written through only while their names still lead to them:
-// whatever was done to them in between, the bytes land in the file by that name, with its mode,
-// and nothing stale is swapped in.
+// Whatever was done to a rewritten file between calls, the bytes land in the file by that name,
+// with its mode, and nothing stale is swapped in.
 TEST_F(SupportTest, RewrittenFilesFollowTheirNamesAcrossCalls) {
     const QString tmp = QStringLiteral("state.tmp");
     ASSERT_EQ(WriteScratchFile(tmp, "first\r\n"), ScratchWrite::Done);
