@@ -4,10 +4,35 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <array>
+
 namespace {
 
-// Calls line(text) for each line of the file, read a line at a time; a line longer than any the
-// classic files write is cut at that length.
+constexpr qint64 kHalfDayMs = qint64(12) * 3600 * 1000;
+
+// The line with digits of any script as ASCII and the invisible marks some locales put around
+// their dates left out, so that "١٠/١٢/٢٠٢٦" reads as 10/12/2026 rather than as nothing.
+QString Normalized(const QString& line) {
+    QString out;
+    out.reserve(line.size());
+    for (const QChar c : line) {
+        if (c.category() == QChar::Other_Format) {
+            continue;
+        }
+        if (c.unicode() >= 0x80 && c.isDigit()) {
+            out += QChar(u'0' + c.digitValue());
+        } else if (c.unicode() == 0x066B) { // the Arabic decimal separator
+            out += QLatin1Char('.');
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Calls line(text) for each line of the file, normalized, read a line at a time; a line longer
+// than any the classic files write is cut at that length.
 template <typename Line> bool EachLine(const QString& path, Line line) {
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
@@ -23,58 +48,132 @@ template <typename Line> bool EachLine(const QString& path, Line line) {
         while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r')) {
             --length;
         }
-        if (!line(QString::fromUtf8(buffer, static_cast<qsizetype>(length)))) {
+        if (!line(Normalized(QString::fromUtf8(buffer, static_cast<qsizetype>(length))).trimmed())) {
             return false;
         }
     }
 }
 
-// The order of day, month and year in the default locale's short date.
-QString DateOrder() {
-    const QString format = QLocale().dateFormat(QLocale::ShortFormat);
-    QString order;
-    for (const QChar c : format) {
-        const QChar lower = c.toLower();
-        if ((lower == QLatin1Char('d') || lower == QLatin1Char('m') || lower == QLatin1Char('y')) &&
-            !order.contains(lower)) {
-            order += lower;
+const QRegularExpression& DateTimePattern() {
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(^\s*(\d{1,4})\D(\d{1,2})\D(\d{1,4})\D+(\d{1,2}):(\d{2}):(\d{2})(?:[.,]\d+)?\s*([AaPp]\.?[Mm]\.?)?)"));
+    return pattern;
+}
+
+const char* OrderName(DateOrder order) {
+    switch (order) {
+    case DateOrder::MonthDayYear:
+        return "month/day/year";
+    case DateOrder::YearMonthDay:
+        return "year-month-day";
+    default:
+        return "day/month/year";
+    }
+}
+
+// The order a file's dates are in: a first field above 12 is a day, a second above 12 a day after
+// the month; the more of these wins. A file of ISO dates alone is year-month-day; otherwise, with
+// nothing to settle it, the locale's order.
+void FindDateOrder(const QString& path, const ClassicDates& dates, ImportTally* tally) {
+    int dayFirst = 0;
+    int monthFirst = 0;
+    int open = 0;
+    EachLine(path, [&](const QString& line) {
+        const QRegularExpressionMatch m = DateTimePattern().match(line);
+        if (m.hasMatch() && m.capturedLength(1) < 4) {
+            const bool day = m.captured(1).toInt() > 12;
+            const bool month = !day && m.captured(2).toInt() > 12;
+            dayFirst += day ? 1 : 0;
+            monthFirst += month ? 1 : 0;
+            open += day || month ? 0 : 1;
+        }
+        return true;
+    });
+    tally->orderFromLocale = dayFirst == 0 && monthFirst == 0 && open > 0;
+    tally->order = tally->orderFromLocale                   ? dates.localeOrder
+                   : dayFirst >= monthFirst && dayFirst > 0 ? DateOrder::DayMonthYear
+                   : monthFirst > 0                         ? DateOrder::MonthDayYear
+                                                            : DateOrder::YearMonthDay;
+}
+
+// The instant the zone's clocks showed this local time. In the hour the clocks go back over there
+// are two: the first not before notBeforeMs (the line before), else the later. In the hour they
+// skip there is none: read as if they had not moved yet.
+qint64 LocalInstant(const HostDateTime& local, const QTimeZone& zone, qint64 notBeforeMs) {
+    const qint64 wall = QDateTime(local.date, local.time, Qt::UTC).toMSecsSinceEpoch();
+    qint64 found[2] = {0, 0};
+    int count = 0;
+    qint64 skipped = 0;
+    for (const qint64 probe : {wall - kHalfDayMs, wall + kHalfDayMs}) {
+        const int offset = zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(probe, Qt::UTC));
+        const qint64 instant = wall - qint64(offset) * 1000;
+        if (count == 0 && probe < wall) {
+            skipped = instant;
+        }
+        if (zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(instant, Qt::UTC)) == offset &&
+            (count == 0 || found[0] != instant)) {
+            found[count++] = instant;
         }
     }
-    return order.size() == 3 ? order : QStringLiteral("dmy");
+    if (count == 0) {
+        return skipped;
+    }
+    std::sort(found, found + count);
+    return count == 2 && found[0] < notBeforeMs ? found[1] : found[0];
 }
 
 } // namespace
 
-QDateTime ParseHostDateTime(const QString& text) {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^\s*(\d{1,4})\D(\d{1,2})\D(\d{1,4})\D+(\d{1,2}):(\d{2}):(\d{2})(?:[.,]\d+)?\s*([AaPp]\.?[Mm]\.?)?)"));
-    const QRegularExpressionMatch m = pattern.match(text);
+ClassicDates LocaleDates() {
+    ClassicDates dates;
+    dates.zone = QTimeZone::systemTimeZone();
+    if (!dates.zone.isValid()) {
+        dates.zone = QTimeZone(QDateTime::currentDateTime().offsetFromUtc());
+    }
+    const QLocale locale;
+    QString order;
+    for (const QChar c : locale.dateFormat(QLocale::ShortFormat)) {
+        const QChar lower = c.toLower();
+        if ((lower == u'd' || lower == u'm' || lower == u'y') && !order.contains(lower)) {
+            order += lower;
+        }
+    }
+    dates.localeOrder = order == QLatin1String("mdy")   ? DateOrder::MonthDayYear
+                        : order == QLatin1String("ymd") ? DateOrder::YearMonthDay
+                                                        : DateOrder::DayMonthYear;
+    dates.amText = locale.amText();
+    dates.pmText = locale.pmText();
+    return dates;
+}
+
+HostDateTime ParseHostDateTime(const QString& text, DateOrder order, const ClassicDates& dates) {
+    const QRegularExpressionMatch m = DateTimePattern().match(text);
     if (!m.hasMatch()) {
         return {};
     }
-    int parts[3] = {m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()};
-    int day = 0;
-    int month = 0;
-    int year = 0;
-    if (m.captured(1).size() == 4) {
+    const int parts[3] = {m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()};
+    int day = parts[0];
+    int month = parts[1];
+    int year = parts[2];
+    if (m.capturedLength(1) == 4 || order == DateOrder::YearMonthDay) {
         year = parts[0];
-        month = parts[1];
         day = parts[2];
-    } else {
-        const QString order = DateOrder();
-        for (int i = 0; i < 3; ++i) {
-            const QChar c = order[i];
-            (c == QLatin1Char('d') ? day : c == QLatin1Char('m') ? month : year) = parts[i];
-        }
-        if (year < 100) {
-            year += 2000;
-        }
+    } else if (order == DateOrder::MonthDayYear) {
+        month = parts[0];
+        day = parts[1];
+    }
+    if (year < 100) {
+        year += 2000;
     }
     int hour = m.captured(4).toInt();
     const QString half = m.captured(7).toLower();
-    if (half.startsWith(QLatin1Char('p')) && hour < 12) {
+    const auto marked = [&text, &half](const QString& marker, char latin) {
+        return half.startsWith(QLatin1Char(latin)) ||
+               (half.isEmpty() && !marker.isEmpty() && text.contains(marker, Qt::CaseInsensitive));
+    };
+    if (marked(dates.pmText, 'p') && hour < 12) {
         hour += 12;
-    } else if (half.startsWith(QLatin1Char('a')) && hour == 12) {
+    } else if (marked(dates.amText, 'a') && hour == 12) {
         hour = 0;
     }
     const QDate date(year, month, day);
@@ -82,38 +181,81 @@ QDateTime ParseHostDateTime(const QString& text) {
     if (!date.isValid() || !time.isValid()) {
         return {};
     }
-    return QDateTime(date, time);
+    return {date, time};
 }
 
-bool ReadDailySummary(const QString& path, size_t batch, const TakeDays& take) {
+QString TallyText(const ImportTally& tally, const char* rowsName) {
+    if (tally.rows == 0 && tally.unreadable == 0) {
+        return {};
+    }
+    QString text = QStringLiteral("%1 %2 from %3 (dates read %4")
+                       .arg(tally.rows)
+                       .arg(QLatin1String(rowsName), tally.file, QLatin1String(OrderName(tally.order)));
+    if (tally.orderFromLocale) {
+        text += QStringLiteral(": the locale's order, no date in the file settles it");
+    }
+    if (tally.unreadable > 0) {
+        text += QStringLiteral("; %1 %2 could not be read")
+                    .arg(tally.unreadable)
+                    .arg(tally.unreadable == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+    }
+    return text + QLatin1Char(')');
+}
+
+bool ReadDailySummary(const QString& path, const ClassicDates& dates, size_t batch, const TakeDays& take,
+                      ImportTally* tally) {
+    static const char* const kLifetimes[4] = {"PVChargeLife", "PVDischargeLife", "GridChargeLife",
+                                              "GridDischargeLife"};
+    FindDateOrder(path, dates, tally);
     std::vector<DayRow> rows;
     DayRow row;
     int found = 0;
+    std::array<double, 4> lifetime{};
+    std::array<double, 4> lifetimeBefore{};
     auto finish = [&] {
         if (row.date.isValid() && found > 0) {
+            // A day equal to its lifetime had no night before it: no day, unless the lifetime
+            // itself started from nothing the block before.
+            for (size_t i = 0; i < lifetime.size(); ++i) {
+                if (row.figures[i] == lifetime[i] && lifetime[i] != 0 && lifetimeBefore[i] != 0) {
+                    row.figures[i] = Absent();
+                }
+            }
             rows.push_back(row);
+            ++tally->rows;
+            lifetimeBefore = lifetime;
         }
         row = DayRow();
         found = 0;
+        lifetime.fill(Absent());
         return rows.size() < batch || (take(rows) && (rows.clear(), true));
     };
+    lifetime.fill(Absent());
+    lifetimeBefore.fill(Absent());
     const bool read = EachLine(path, [&](const QString& line) {
         const qsizetype equals = line.indexOf(QStringLiteral(" = "));
         if (equals < 0) {
-            const QDateTime header = ParseHostDateTime(line);
-            if (!header.isValid()) {
+            const HostDateTime header = ParseHostDateTime(line, tally->order, dates);
+            if (!header.date.isValid()) {
+                tally->unreadable += line.isEmpty() ? 0 : 1;
                 return true;
             }
             const bool more = finish();
-            row.date = header.date();
+            row.date = header.date;
             row.figures.fill(Absent());
             return more;
         }
         const QString key = line.left(equals).trimmed();
-        for (int i = 0; i < DayRow::kFigures; ++i) {
+        const QString text = line.mid(equals + 3);
+        const double value = FigureValue(text);
+        const bool known = !std::isnan(value) || text.trimmed().isEmpty();
+        for (size_t i = 0; i < DayRow::kFigures; ++i) {
             if (key == QLatin1String(kDayColumns[i])) {
-                row.figures[static_cast<size_t>(i)] = FigureValue(line.mid(equals + 3));
+                row.figures[i] = value;
                 ++found;
+                tally->unreadable += known ? 0 : 1;
+            } else if (i < lifetime.size() && key == QLatin1String(kLifetimes[i])) {
+                lifetime[i] = value;
             }
         }
         return true;
@@ -121,21 +263,26 @@ bool ReadDailySummary(const QString& path, size_t batch, const TakeDays& take) {
     return read && finish() && (rows.empty() || take(rows));
 }
 
-bool ReadSocLog(const QString& path, size_t batch, const TakeCycles& take) {
+bool ReadSocLog(const QString& path, const ClassicDates& dates, size_t batch, const TakeCycles& take,
+                ImportTally* tally) {
+    FindDateOrder(path, dates, tally);
     std::vector<CycleRow> rows;
     rows.reserve(batch);
+    qint64 before = std::numeric_limits<qint64>::min();
     const bool read = EachLine(path, [&](const QString& line) {
-        const QString trimmed = line.trimmed();
-        const qsizetype blank = trimmed.lastIndexOf(QLatin1Char(' '));
-        const QDateTime time = ParseHostDateTime(trimmed);
-        const double percent = FigureValue(trimmed.mid(blank + 1));
-        if (blank < 0 || !time.isValid() || std::isnan(percent)) {
+        const qsizetype blank = line.lastIndexOf(QLatin1Char(' '));
+        const HostDateTime local = ParseHostDateTime(line, tally->order, dates);
+        const double percent = blank < 0 ? Absent() : FigureValue(line.mid(blank + 1));
+        if (!local.date.isValid() || std::isnan(percent)) {
+            tally->unreadable += line.isEmpty() ? 0 : 1;
             return true;
         }
         CycleRow row;
-        row.timeMs = time.toMSecsSinceEpoch();
+        row.timeMs = LocalInstant(local, dates.zone, before);
+        before = row.timeMs;
         row.set(0, percent);
         rows.push_back(row);
+        ++tally->rows;
         if (rows.size() < batch) {
             return true;
         }

@@ -49,6 +49,11 @@ void HistoryStore::start() {
         failures_.failed(options_.path, {number, 10, QStringLiteral("HistoryStore"), description},
                          QStringLiteral("polling and the other files go on"));
     });
+    connect(writer_, &HistoryWriter::imported, this, [this](const QString& text) {
+        if (notify) {
+            notify(text);
+        }
+    });
     connect(writer_, &HistoryWriter::recovered, this, [this] { failures_.succeeded(options_.path); });
     writer_->moveToThread(&thread_);
     thread_.start(QThread::LowPriority);

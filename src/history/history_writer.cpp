@@ -42,7 +42,7 @@ DbError NoRoom(qint64 reserve) {
 } // namespace
 
 HistoryWriter::HistoryWriter(HistoryQueue& queue, HistoryOptions options)
-    : queue_(queue), options_(std::move(options)) {
+    : queue_(queue), options_(std::move(options)), dates_(LocaleDates()) {
     connect(&flushTimer_, &QTimer::timeout, this, &HistoryWriter::due);
     connect(&tidyTimer_, &QTimer::timeout, this, &HistoryWriter::tidy);
 }
@@ -131,24 +131,44 @@ bool HistoryWriter::importClassicFiles(DbError* error) {
     if (!file_.begin(error) || !file_.clear(error) || !file_.commit(error)) {
         return false;
     }
-    const bool days = ReadDailySummary(options_.summaryLog, kImportBatch, [&](std::vector<DayRow>& rows) {
-        return file_.begin(error) && file_.insertDays(rows, error) && file_.commit(error);
-    });
-    const bool cycles =
-        days && ReadSocLog(options_.socLog, kImportBatch, [&](std::vector<CycleRow>& rows) {
-            if (!roomLeft()) {
-                *error = {13, QStringLiteral("too little room to import the classic files")};
-                return false;
-            }
-            const qint64 before = options_.importBeforeMs;
-            rows.erase(std::remove_if(rows.begin(), rows.end(),
-                                      [before](const CycleRow& r) { return r.timeMs >= before; }),
-                       rows.end());
-            const bool ok = file_.begin(error) && file_.insertCycles(rows, error) && file_.commit(error);
-            file_.checkpoint();
-            return ok;
-        });
-    return cycles && file_.markImported(error);
+    ImportTally days{QFileInfo(options_.summaryLog).fileName()};
+    ImportTally cycles{QFileInfo(options_.socLog).fileName()};
+    const bool read =
+        ReadDailySummary(
+            options_.summaryLog, dates_, kImportBatch,
+            [&](std::vector<DayRow>& rows) {
+                return file_.begin(error) && file_.insertDays(rows, error) && file_.commit(error);
+            },
+            &days) &&
+        ReadSocLog(
+            options_.socLog, dates_, kImportBatch,
+            [&](std::vector<CycleRow>& rows) {
+                if (!roomLeft()) {
+                    *error = {13, QStringLiteral("too little room to import the classic files")};
+                    return false;
+                }
+                const qint64 before = options_.importBeforeMs;
+                rows.erase(std::remove_if(rows.begin(), rows.end(),
+                                          [before](const CycleRow& r) { return r.timeMs >= before; }),
+                           rows.end());
+                const bool ok = file_.begin(error) && file_.insertCycles(rows, error) && file_.commit(error);
+                file_.checkpoint();
+                return ok;
+            },
+            &cycles);
+    if (!read || !file_.markImported(error)) {
+        return false;
+    }
+    QStringList said;
+    for (const QString& text : {TallyText(days, "days"), TallyText(cycles, "lines")}) {
+        if (!text.isEmpty()) {
+            said << text;
+        }
+    }
+    if (!said.isEmpty()) {
+        Q_EMIT imported(QStringLiteral("History: imported ") + said.join(QStringLiteral(" and ")));
+    }
+    return true;
 }
 
 void HistoryWriter::tidy() {

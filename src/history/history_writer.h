@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/classic_import.h"
 #include "history/history_file.h"
 #include "history/history_options.h"
 
@@ -34,6 +35,8 @@ Q_SIGNALS:
     void recovered();
     // A batch reached the file.
     void written();
+    // The classic files went into a new store: what was read, and what could not be.
+    void imported(const QString& text);
 
 private:
     bool ensureOpen(DbError* error);
@@ -45,6 +48,7 @@ private:
 
     HistoryQueue& queue_;
     HistoryOptions options_;
+    ClassicDates dates_; // taken on the thread that makes the writer
     HistoryFile file_;
     // Children, so they move to the writer's thread with it.
     QTimer flushTimer_{this};
