@@ -4,7 +4,6 @@
 #include "app/shell.h"
 #include "energy/night.h"
 #include "history/csv_export.h"
-#include "model/form.h"
 #include "support/clock.h"
 
 #include <QDir>
@@ -12,32 +11,34 @@
 
 #include <cstdio>
 
-CycleRow CycleFromForm(const Form& form, qint64 timeMs) {
+CycleRow CycleFromReading(const Reading& reading) {
     CycleRow row;
-    row.timeMs = timeMs;
-    const QString* texts[CycleRow::kFigures] = {
-        &form.BatteryPercent, &form.PVCharge,         &form.PVDischarge,  &form.GridCharge,
-        &form.GridDischarge,  &form.CurrentLevelKWh,  &form.PVChargeLife, &form.PVDischargeLife,
-        &form.GridChargeLife, &form.GridDischargeLife};
+    row.timeMs = reading.time.toMSecsSinceEpoch();
+    const auto known = [](const std::optional<double>& value) { return value ? *value : Absent(); };
+    const double figures[CycleRow::kFigures] = {known(reading.socPercent),
+                                                static_cast<double>(reading.pvChargeW),
+                                                static_cast<double>(reading.pvDischargeW),
+                                                static_cast<double>(reading.gridChargeW),
+                                                static_cast<double>(reading.gridDischargeW),
+                                                known(reading.levelKWh),
+                                                reading.lifetime[Reading::PvCharge],
+                                                reading.lifetime[Reading::PvDischarge],
+                                                reading.lifetime[Reading::GridCharge],
+                                                reading.lifetime[Reading::GridDischarge]};
     for (int i = 0; i < CycleRow::kFigures; ++i) {
-        row.set(i, FigureValue(*texts[i]));
+        row.set(i, figures[i]);
     }
     return row;
 }
 
-DayRow DayFromForm(const Form& form) {
+DayRow DayFromReading(const Reading& reading) {
     DayRow row;
-    const QString* texts[DayRow::kFigures] = {&form.PVChargeToday, &form.PVDischargeToday,
-                                              &form.GridChargeToday, &form.GridDischargeToday,
-                                              &form.BatteryPercent};
-    // A counter with no night baseline (the first day, no night snapshot yet) holds the whole
-    // lifetime, not the day: it is left out rather than drawn as one giant day.
-    const QString* baselines[4] = {&form.NightPVChargeLife, &form.NightPVDischargeLife,
-                                   &form.NightGridChargeLife, &form.NightGridDischargeLife};
-    for (int i = 0; i < DayRow::kFigures; ++i) {
-        const bool baseline = i >= 4 || !baselines[i]->trimmed().isEmpty();
-        row.figures[static_cast<size_t>(i)] = baseline ? FigureValue(*texts[i]) : Absent();
+    // A counter with no night baseline (the first day, no night snapshot yet) has no day: left
+    // out rather than drawn as one giant day of the whole lifetime.
+    for (size_t i = 0; i < reading.today.size(); ++i) {
+        row.figures[i] = reading.today[i] ? *reading.today[i] : Absent();
     }
+    row.figures[4] = reading.socPercent ? *reading.socPercent : Absent();
     return row;
 }
 
@@ -56,10 +57,11 @@ std::unique_ptr<HistoryStore> StartHistory(Shell& shell, const Clock& clock,
         std::fprintf(stderr, "ModbusClient: %s\n", text.toLocal8Bit().constData());
         Q_EMIT shell.changed();
     };
-    QObject::connect(&shell, &Shell::pollCycleCompleted, s, [s, &shell, &clock] {
-        s->addCycle(CycleFromForm(shell.form(), clock.now().toMSecsSinceEpoch()));
-    });
-    QObject::connect(&shell, &Shell::daySaved, s, [s, &shell] { s->addDay(DayFromForm(shell.form())); });
+    QObject::connect(&shell, &Shell::cycleCompleted, s,
+                     [s](const Reading& reading) { s->addCycle(CycleFromReading(reading)); });
+    // The last cycle's figures are those of the day that ended.
+    QObject::connect(&shell, &Shell::daySaved, s,
+                     [s, &shell] { s->addDay(DayFromReading(shell.reading())); });
     s->start();
     return store;
 }

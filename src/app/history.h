@@ -6,16 +6,16 @@
 #include <memory>
 
 class Shell;
-struct Form;
+struct Reading;
 
 // The history store fed by the shell: a row for each completed poll cycle, a day at each
 // midnight save; its failure lines go to the status pane and standard error.
 std::unique_ptr<HistoryStore> StartHistory(Shell& shell, const Clock& clock,
                                            const HistorySettings& settings = {});
 
-// The form's figures for a cycle at timeMs, and for the day that ended (its date left to the store).
-CycleRow CycleFromForm(const Form& form, qint64 timeMs);
-DayRow DayFromForm(const Form& form);
+// A cycle's figures, and the day that ended from the last cycle's (its date left to the store).
+CycleRow CycleFromReading(const Reading& reading);
+DayRow DayFromReading(const Reading& reading);
 
 struct CommandLine;
 

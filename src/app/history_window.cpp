@@ -14,6 +14,7 @@
 #include <QChartView>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -34,6 +35,8 @@ constexpr int kBarDays = 31;
 // A point a minute: the store keeps a row a minute for charts.
 constexpr qint64 kBucketMs = 60000;
 constexpr int kRefreshMs = 1000;
+constexpr size_t kMostRecent = 20000;
+constexpr size_t kExportBatch = 4096;
 
 const char* const kSeriesNames[5] = {"State of charge %", "PV charge W", "PV discharge W", "Grid charge W",
                                      "Grid discharge W"};
@@ -91,15 +94,13 @@ HistoryWindow::HistoryWindow(QString path, QDate today, QWidget* parent)
     dayChart_->addAxis(powerAxis_, Qt::AlignLeft);
     dayChart_->addAxis(socAxis, Qt::AlignRight);
     for (int i = 0; i < 5; ++i) {
-        series_[i] = new QLineSeries;
-        series_[i]->setName(QString::fromLatin1(kSeriesNames[i]));
-        dayChart_->addSeries(series_[i]);
-        series_[i]->attachAxis(timeAxis_);
-        series_[i]->attachAxis(i == 0 ? socAxis : powerAxis_);
+        lines_[i] =
+            std::make_unique<SegmentedLine>(dayChart_, QString::fromLatin1(kSeriesNames[i]), timeAxis_,
+                                            i == 0 ? static_cast<QAbstractAxis*>(socAxis) : powerAxis_);
     }
-    QPen soc = series_[0]->pen();
+    QPen soc = series(0)->pen();
     soc.setWidth(3);
-    series_[0]->setPen(soc);
+    series(0)->setPen(soc);
 
     auto* daysChart = new QChart;
     bars_ = new QBarSeries;
@@ -171,6 +172,11 @@ void HistoryWindow::display(const ChartData& data) {
     message_->setText(QStringLiteral("No history to show yet (%1)").arg(data.error));
     message_->setVisible(!ok);
 
+    std::vector<qint64> times;
+    for (const CycleRow& row : shownRows_) {
+        times.push_back(row.timeMs);
+    }
+    gapMs_ = GapMs(times);
     double top = 0;
     for (int i = 0; i < 5; ++i) {
         QList<QPointF> points;
@@ -182,7 +188,7 @@ void HistoryWindow::display(const ChartData& data) {
                 top = i > 0 ? std::max(top, v) : top;
             }
         }
-        series_[i]->replace(points);
+        lines_[i]->replace(points, gapMs_);
     }
     timeAxis_->setRange(QDateTime(day_, QTime(0, 0)), QDateTime(day_.addDays(1), QTime(0, 0)));
     powerAxis_->setRange(0, top > 0 ? top * 1.1 : 1000);
@@ -226,6 +232,11 @@ QStringList HistoryWindow::dayLabels() const {
 
 void HistoryWindow::addCycle(const CycleRow& row) {
     pending_.push_back(row);
+    recent_.push_back(row);
+    // The store has them soon after, and an export has it write first: a few thousand do.
+    if (recent_.size() > 2 * kMostRecent) {
+        recent_.erase(recent_.begin(), recent_.end() - static_cast<std::ptrdiff_t>(kMostRecent));
+    }
 }
 
 void HistoryWindow::refreshTick() {
@@ -249,7 +260,7 @@ void HistoryWindow::plot(const CycleRow& row) {
     for (int i = 0; i < 5; ++i) {
         const double v = row.figure(i);
         if (!std::isnan(v)) {
-            series_[i]->append(static_cast<double>(row.timeMs), v);
+            lines_[i]->append(QPointF(static_cast<double>(row.timeMs), v), gapMs_);
             if (i > 0 && v > powerAxis_->max()) {
                 powerAxis_->setMax(v * 1.1);
             }
@@ -262,12 +273,50 @@ bool HistoryWindow::exportCsv(const QString& file) {
     if (!out.open(QIODevice::WriteOnly)) {
         return false;
     }
-    if (tabs_->currentIndex() == 0) {
-        out.write(CyclesCsvHeader() + CyclesCsv(shownRows_));
-    } else {
+    if (tabs_->currentIndex() != 0) {
         out.write(DaysCsvHeader() + DaysCsv(shownDays_));
+    } else if (!writeDayCycles(out)) {
+        out.cancelWriting();
+        return false;
     }
     return out.commit();
+}
+
+bool HistoryWindow::writeDayCycles(QIODevice& out) {
+    if (flushStore) {
+        flushStore();
+    }
+    const qint64 from = DayStartMs(day_);
+    const qint64 to = DayStartMs(day_.addDays(1));
+    bool written = out.write(CyclesCsvHeader()) > 0;
+    // The day's cycles as the store has them, a batch at a time, then those it does not have yet.
+    std::vector<CycleRow> batch;
+    qint64 newest = std::numeric_limits<qint64>::min();
+    const auto put = [&] {
+        written = written && out.write(CyclesCsv(batch)) >= 0;
+        batch.clear();
+    };
+    const auto take = [&](const CycleRow& row) {
+        newest = row.timeMs;
+        batch.push_back(row);
+        if (batch.size() >= kExportBatch) {
+            put();
+        }
+    };
+    HistoryReader reader;
+    DbError error;
+    if (QFile::exists(path_) && !(reader.open(path_, &error) && reader.eachCycle(from, to, take, &error))) {
+        message_->setText(QStringLiteral("Could not read %1: %2").arg(path_, error.text));
+        message_->show();
+        return false;
+    }
+    for (const CycleRow& row : recent_) {
+        if (row.timeMs > newest && row.timeMs >= from && row.timeMs < to) {
+            batch.push_back(row);
+        }
+    }
+    put();
+    return written;
 }
 
 void HistoryWindow::chooseExportFile() {
@@ -288,7 +337,7 @@ void HistoryWindow::chooseExportFile() {
     dialog->open();
 }
 
-void OpenHistoryOnClick(MainWindow& window, Shell& shell, const HistoryStore& store, const Clock& clock) {
+void OpenHistoryOnClick(MainWindow& window, Shell& shell, HistoryStore& store, const Clock& clock) {
     auto shown = std::make_shared<QPointer<HistoryWindow>>();
     QObject::connect(&window, &MainWindow::historyClicked, &window, [&window, &shell, &store, &clock, shown] {
         if (shown->isNull()) {
@@ -298,9 +347,10 @@ void OpenHistoryOnClick(MainWindow& window, Shell& shell, const HistoryStore& st
             for (const CycleRow& row : store.waitingCycles()) {
                 history->addCycle(row);
             }
-            QObject::connect(&shell, &Shell::pollCycleCompleted, history, [history, &shell, &clock] {
-                history->addCycle(CycleFromForm(shell.form(), clock.now().toMSecsSinceEpoch()));
+            QObject::connect(&shell, &Shell::cycleCompleted, history, [history](const Reading& reading) {
+                history->addCycle(CycleFromReading(reading));
             });
+            history->flushStore = [&store] { store.flush(); };
             *shown = history;
         }
         (*shown)->show();

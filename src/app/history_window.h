@@ -1,12 +1,15 @@
 #pragma once
 
 #include "history/history_loader.h"
+#include "app/segmented_line.h"
 #include "history/history_rows.h"
 
 #include <QDate>
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 class QBarSeries;
@@ -14,6 +17,7 @@ class QChart;
 class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
+class QIODevice;
 class QTabWidget;
 class QValueAxis;
 class QBarCategoryAxis;
@@ -38,13 +42,18 @@ public:
     // Adds the cycles that came since the last refresh; run by a timer, so fast polling redraws
     // the chart a few times a second at most.
     void refreshTick();
-    // What the shown tab holds, as CSV.
+    // The day tab's cycles themselves (the rows and header of --export cycles for that day), or
+    // the 31 days' rows, as CSV.
     bool exportCsv(const QString& file);
+    // Run before an export reads the store, so that rows still gathered are in it.
+    std::function<void()> flushStore;
 
     QDate shownDay() const { return day_; }
     // A read of the store is under way.
     bool loading() const { return loading_; }
-    QLineSeries* series(int figure) const { return series_[figure]; }
+    QLineSeries* series(int figure) const { return lines_[figure]->first(); }
+    // The stretches a figure is drawn in: a new one after each gap.
+    size_t stretches(int figure) const { return lines_[figure]->segments().size(); }
     QBarSeries* dailyBars() const { return bars_; }
     QTabWidget* tabs() const { return tabs_; }
     QStringList dayLabels() const;
@@ -55,6 +64,7 @@ private:
     void loadDays();
     void plot(const CycleRow& row);
     void chooseExportFile();
+    bool writeDayCycles(QIODevice& out);
 
     QString path_;
     HistoryLoader loader_;
@@ -64,6 +74,9 @@ private:
     std::vector<CycleRow> shownRows_;
     std::vector<DayRow> shownDays_;
     std::vector<CycleRow> pending_;
+    // The last cycles handed over, whole, for an export made before the store has them.
+    std::vector<CycleRow> recent_;
+    double gapMs_ = 0;
     QTimer refresh_;
     QTabWidget* tabs_ = nullptr;
     QLabel* dayLabel_ = nullptr;
@@ -71,11 +84,11 @@ private:
     QChart* dayChart_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
     QValueAxis* powerAxis_ = nullptr;
-    QLineSeries* series_[5] = {};
+    std::unique_ptr<SegmentedLine> lines_[5];
     QBarSeries* bars_ = nullptr;
     QBarCategoryAxis* dayAxis_ = nullptr;
     QValueAxis* energyAxis_ = nullptr;
 };
 
 // "History" on the main window opens the window (one at a time), fed by the shell's cycles.
-void OpenHistoryOnClick(MainWindow& window, Shell& shell, const HistoryStore& store, const Clock& clock);
+void OpenHistoryOnClick(MainWindow& window, Shell& shell, HistoryStore& store, const Clock& clock);

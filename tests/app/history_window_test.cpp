@@ -4,14 +4,16 @@
 #include "app/shell.h"
 #include "common/fake_server.h"
 #include "common/test_support.h"
+#include "history/csv_export.h"
 #include "history/sqlite.h"
-#include "model/form.h"
+#include "model/reading.h"
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/prompter.h"
 
 #include <QBarSeries>
 #include <QBarSet>
+#include <QBuffer>
 #include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
@@ -20,33 +22,40 @@
 
 namespace {
 
+// A cycle with its state of charge and PV charge only, the other figures unknown.
+CycleRow Cycle(const QDateTime& time, double soc, double pv = 1200) {
+    CycleRow row;
+    row.timeMs = time.toMSecsSinceEpoch();
+    row.set(0, soc);
+    row.set(1, pv);
+    return row;
+}
+
 class HistoryWindowTest : public InTempDir {
 protected:
     // Cycles every 10 minutes from 08:00: count on the 6th, two on the 7th; the 6th closed.
     void Fill(int count) {
         HistoryStore store(clock, log, {});
         store.start();
-        form.BatteryPercent = QStringLiteral("40");
-        form.PVCharge = QStringLiteral("1200");
         clock.set(QDateTime(QDate(2026, 12, 6), QTime(8, 0)));
         for (int i = 0; i < count; ++i) {
-            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+            store.addCycle(Cycle(clock.now(), 40));
             clock.advance(600000);
         }
-        form.PVChargeToday = QStringLiteral("5100");
-        form.NightPVChargeLife = QStringLiteral("100");
+        Reading day;
+        day.today[Reading::PvCharge] = 5100;
+        day.socPercent = 40;
         clock.set(QDateTime(QDate(2026, 12, 7), QTime(0, 0)));
-        store.addDay(DayFromForm(form));
+        store.addDay(DayFromReading(day));
         clock.set(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
-        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+        store.addCycle(Cycle(clock.now(), 40));
         clock.advance(600000);
-        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+        store.addCycle(Cycle(clock.now(), 40));
     }
 
     SettableClock clock;
     RecordingPrompter prompter;
     ErrorLog log{clock, prompter};
-    Form form;
 };
 
 } // namespace
@@ -80,9 +89,8 @@ TEST_F(HistoryWindowTest, ShowsADayAndTheDailyBarsAndFollowsNewCycles) {
     EXPECT_EQ(sets[0]->at(30), 0);
 
     // A new cycle of the shown day appears at the next refresh; one of another day does not.
-    form.BatteryPercent = QStringLiteral("44");
-    window.addCycle(CycleFromForm(form, QDateTime(QDate(2026, 12, 7), QTime(9, 0)).toMSecsSinceEpoch()));
-    window.addCycle(CycleFromForm(form, QDateTime(QDate(2026, 12, 8), QTime(0, 1)).toMSecsSinceEpoch()));
+    window.addCycle(Cycle(QDateTime(QDate(2026, 12, 7), QTime(8, 20)), 44));
+    window.addCycle(Cycle(QDateTime(QDate(2026, 12, 8), QTime(0, 1)), 44));
     window.refreshTick();
     EXPECT_EQ(window.series(0)->count(), 3);
     EXPECT_EQ(window.series(0)->at(2).y(), 44);
@@ -90,7 +98,7 @@ TEST_F(HistoryWindowTest, ShowsADayAndTheDailyBarsAndFollowsNewCycles) {
     ASSERT_TRUE(window.exportCsv(QStringLiteral("day.csv")));
     const QStringList day = CrLfLines(QStringLiteral("day.csv"));
     ASSERT_EQ(day.size(), 1 + 3);
-    EXPECT_TRUE(day[3].startsWith(QStringLiteral("2026-12-07T09:00:00"))) << day[3].toStdString();
+    EXPECT_TRUE(day[3].startsWith(QStringLiteral("2026-12-07T08:20:00"))) << day[3].toStdString();
     window.tabs()->setCurrentIndex(1);
     ASSERT_TRUE(window.exportCsv(QStringLiteral("days.csv")));
     EXPECT_EQ(CrLfLines(QStringLiteral("days.csv")),
@@ -157,4 +165,48 @@ TEST_F(HistoryWindowTest, TheStoreIsReadOffThePollsThreadWhilePollingGoesOn) {
     EXPECT_FALSE(message->isVisible());
     EXPECT_EQ(window.shownDay(), QDate(2026, 12, 6));
     EXPECT_EQ(window.series(0)->count(), 3);
+}
+
+TEST_F(HistoryWindowTest, TheDayIsExportedAsItsCyclesAndDrawnWithItsGaps) {
+    const QDate day(2026, 12, 7);
+    {
+        HistoryStore store(clock, log, {});
+        store.start();
+        // Two cycles in one minute, the morning a minute apart, six hours without a client.
+        store.addCycle(Cycle(QDateTime(day, QTime(8, 0, 0)), 40, 1000));
+        store.addCycle(Cycle(QDateTime(day, QTime(8, 0, 20)), 50, 2000));
+        for (int minute = 1; minute <= 30; ++minute) {
+            store.addCycle(Cycle(QDateTime(day, QTime(8, minute)), 51));
+        }
+        for (int minute = 0; minute <= 10; ++minute) {
+            store.addCycle(Cycle(QDateTime(day, QTime(14, minute)), 60));
+        }
+    }
+    HistoryWindow window(QStringLiteral("history.sqlite"), day);
+    ASSERT_TRUE(WaitUntil([&window] { return !window.loading(); }));
+    EXPECT_EQ(window.stretches(0), 2u);
+    EXPECT_EQ(window.stretches(1), 2u);
+    EXPECT_EQ(window.series(0)->count(), 31); // a point a minute
+    // A cycle after a gap starts a stretch of its own; the next minute's joins it.
+    window.addCycle(Cycle(QDateTime(day, QTime(14, 30)), 61));
+    window.refreshTick();
+    window.addCycle(Cycle(QDateTime(day, QTime(14, 31)), 62));
+    window.refreshTick();
+    EXPECT_EQ(window.stretches(0), 3u);
+
+    QBuffer stored;
+    stored.open(QIODevice::WriteOnly);
+    QString error;
+    ASSERT_TRUE(ExportCsv(QStringLiteral("history.sqlite"), ExportKind::Cycles, day, day, stored, &error));
+    ASSERT_TRUE(window.exportCsv(QStringLiteral("day.csv")));
+    const QByteArray exported = ReadAll(QStringLiteral("day.csv"));
+    // What --export cycles writes for the day, then the cycles the store does not have yet.
+    EXPECT_TRUE(exported.startsWith(stored.data()));
+    const QStringList lines = CrLfLines(QStringLiteral("day.csv"));
+    ASSERT_EQ(lines.size(), 1 + 2 + 30 + 11 + 2);
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("2026-12-07T08:00:00")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(",40,1000,,,,,,,,"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2026-12-07T08:00:20")));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral(",50,2000,,,,,,,,"))) << lines[2].toStdString();
+    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("2026-12-07T14:31:00"))) << lines.last().toStdString();
 }

@@ -1,7 +1,7 @@
 #include "app/history.h"
 #include "common/test_support.h"
 #include "history/history_file.h"
-#include "model/form.h"
+#include "model/reading.h"
 #include "support/clock.h"
 #include "support/error_log.h"
 #include "support/prompter.h"
@@ -42,14 +42,16 @@ TEST_F(HistoryExportTest, ExportWritesCsvOnStandardOutputOrSaysWhyNot) {
         ErrorLog log(clock, prompter);
         HistoryStore store(clock, log, {});
         store.start();
-        Form form;
-        form.BatteryPercent = QStringLiteral("61.5");
-        form.PVChargeToday = QStringLiteral("1234.5");
-        form.NightPVChargeLife = QStringLiteral("100");
+        Reading reading;
+        reading.socPercent = 61.5;
+        reading.today[Reading::PvCharge] = 1234.5;
+        CycleRow cycle;
+        cycle.set(0, 61.5);
         for (int day = 0; day < 3; ++day) {
-            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+            cycle.timeMs = clock.now().toMSecsSinceEpoch();
+            store.addCycle(cycle);
             clock.advance(12 * 3600 * 1000); // midnight
-            store.addDay(DayFromForm(form));
+            store.addDay(DayFromReading(reading));
             clock.advance(12 * 3600 * 1000);
         }
     }

@@ -68,6 +68,14 @@ inline int ErrorLogEntries() {
     return static_cast<int>(ReadAll(QStringLiteral("ModbusClient errors.log")).count("HistoryStore"));
 }
 
+// A cycle that carries only its state of charge, as an imported line does.
+inline CycleRow SocCycle(const QDateTime& time, double percent) {
+    CycleRow row;
+    row.timeMs = time.toMSecsSinceEpoch();
+    row.set(0, percent);
+    return row;
+}
+
 class HistoryTest : public InTempDir {
 protected:
     void SetUp() override {

@@ -61,22 +61,21 @@ TEST_F(HistoryTest, ImportsTheClassicFilesThenKeepsEveryCycleAndEveryDay) {
 }
 
 TEST_F(HistoryTest, CyclesOlderThanNinetyDaysAreThinnedToOneInFiveMinutes) {
-    Form form;
-    form.BatteryPercent = QStringLiteral("50");
+    const double soc = 50;
     ErrorLog log(clock, prompter);
     clock.set(QDateTime(QDate(2026, 8, 1), QTime(10, 0)));
     {
         HistoryStore store(clock, log, {});
         store.start();
         for (int i = 0; i < 180; ++i) { // half an hour at 10 s
-            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+            store.addCycle(SocCycle(clock.now(), soc));
             clock.advance(10000);
         }
     }
     clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
     HistoryStore store(clock, log, {});
     store.start();
-    store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+    store.addCycle(SocCycle(clock.now(), soc));
     store.flush();
     EXPECT_TRUE(WaitUntil([] { return Export(ExportKind::Cycles).size() == 1 + 6 + 1; }));
 }
@@ -145,8 +144,7 @@ TEST_F(HistoryTest, ImportReadsTheDatesOfOtherLocalesAndOfAServiceWithoutOne) {
 }
 
 TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
-    Form form;
-    form.BatteryPercent = QStringLiteral("70");
+    const double soc = 70;
     ErrorLog log(clock, prompter);
     HistoryStore store(clock, log, {});
     store.start();
@@ -157,7 +155,7 @@ TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
         ASSERT_TRUE(other.open(QStringLiteral("history.sqlite"), false, 0, &error));
         ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE", &error));
         for (int i = 0; i < 3; ++i) {
-            store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+            store.addCycle(SocCycle(clock.now(), soc));
             clock.advance(1000);
             store.flush();
         }
@@ -180,8 +178,8 @@ TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
         DbError error;
         ASSERT_TRUE(other.open(QStringLiteral("history.sqlite"), false, 0, &error));
         ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE", &error));
-        ending.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
-        ending.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch() + 1000));
+        ending.addCycle(SocCycle(clock.now(), soc));
+        ending.addCycle(SocCycle(clock.now().addSecs(1), soc));
     }
     EXPECT_TRUE(
         said.contains(QStringLiteral("2 rows of history could not be written before the end and are lost")))
@@ -189,8 +187,7 @@ TEST_F(HistoryTest, AFileLockedByAnotherProgramWaitsAndLosesNoCycle) {
 }
 
 TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) {
-    Form form;
-    form.BatteryPercent = QStringLiteral("70");
+    const double soc = 70;
     ErrorLog log(clock, prompter);
     HistoryOptions options;
     options.flushMs = 20;
@@ -203,7 +200,7 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
     // Fewer than a batch: past the flush interval they still wait, and a window opened meanwhile
     // is given them; then they go in together.
     for (int i = 0; i < 3; ++i) {
-        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+        store.addCycle(SocCycle(clock.now(), soc));
         clock.advance(10000);
     }
     EXPECT_FALSE(WaitUntil([&] { return stored() > 0; }, 300));
@@ -212,7 +209,7 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
 
     // A full batch goes as soon as the flush interval is up.
     for (int i = 0; i < 30; ++i) {
-        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+        store.addCycle(SocCycle(clock.now(), soc));
         clock.advance(1000);
     }
     QElapsedTimer batch;
@@ -222,12 +219,12 @@ TEST_F(HistoryTest, SlowCyclesAreGatheredIntoOneCommitAndNoneWaitsPastItsLimit) 
 }
 
 TEST_F(HistoryTest, RowsStillGatheredAtTheEndAreWritten) {
-    Form form;
+    const double soc = Absent();
     ErrorLog log(clock, prompter);
     {
         HistoryStore store(clock, log, {});
         store.start();
-        store.addCycle(CycleFromForm(form, clock.now().toMSecsSinceEpoch()));
+        store.addCycle(SocCycle(clock.now(), soc));
     }
     EXPECT_EQ(Export(ExportKind::Cycles).size(), 1 + 1);
 }
