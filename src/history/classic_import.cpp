@@ -1,6 +1,7 @@
 #include "history/classic_import.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 
@@ -122,14 +123,28 @@ qint64 LocalInstant(const HostDateTime& local, const QTimeZone& zone, qint64 not
     return count == 2 && found[0] < notBeforeMs ? found[1] : found[0];
 }
 
+// The process's zone. Qt names no zone for TZ given as a file (":/etc/localtime" pinned, or a
+// copy): its link into the zone database names it then; failing that, today's offset.
+QTimeZone SystemZone() {
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    if (zone.isValid()) {
+        return zone;
+    }
+    QByteArray file = qgetenv("TZ");
+    file = file.startsWith(':') ? file.mid(1) : file;
+    const QString target =
+        QFileInfo(file.isEmpty() ? QStringLiteral("/etc/localtime") : QFile::decodeName(file))
+            .canonicalFilePath();
+    const qsizetype at = target.indexOf(QLatin1String("zoneinfo/"));
+    const QTimeZone named(at < 0 ? QByteArray() : target.mid(at + 9).toLatin1());
+    return named.isValid() ? named : QTimeZone(QDateTime::currentDateTime().offsetFromUtc());
+}
+
 } // namespace
 
 ClassicDates LocaleDates() {
     ClassicDates dates;
-    dates.zone = QTimeZone::systemTimeZone();
-    if (!dates.zone.isValid()) {
-        dates.zone = QTimeZone(QDateTime::currentDateTime().offsetFromUtc());
-    }
+    dates.zone = SystemZone();
     const QLocale locale;
     QString order;
     for (const QChar c : locale.dateFormat(QLocale::ShortFormat)) {
