@@ -76,7 +76,7 @@ private:
     std::vector<CycleRow> pending_;
     // The last cycles handed over, whole, for an export made before the store has them.
     std::vector<CycleRow> recent_;
-    double gapMs_ = 0;
+    double gapMs_ = GapMs({}); // until a day is read: the least gap
     QTimer refresh_;
     QTabWidget* tabs_ = nullptr;
     QLabel* dayLabel_ = nullptr;
