@@ -204,9 +204,7 @@ TEST_F(HistoryWindowTest, TheDayIsExportedAsItsCyclesAndDrawnWithItsGaps) {
     EXPECT_TRUE(exported.startsWith(stored.data()));
     const QStringList lines = CrLfLines(QStringLiteral("day.csv"));
     ASSERT_EQ(lines.size(), 1 + 2 + 30 + 11 + 2);
-    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("2026-12-07T08:00:00")));
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral(",40,1000,,,,,,,,"))) << lines[1].toStdString();
-    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2026-12-07T08:00:20")));
     EXPECT_TRUE(lines[2].endsWith(QStringLiteral(",50,2000,,,,,,,,"))) << lines[2].toStdString();
     EXPECT_TRUE(lines.last().startsWith(QStringLiteral("2026-12-07T14:31:00"))) << lines.last().toStdString();
 }

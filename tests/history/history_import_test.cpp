@@ -31,21 +31,20 @@ TEST_F(HistoryTest, ImportKeepsTheHourTheClocksGoBackOverAndSaysWhatItRead) {
     // Europe/Berlin's rule: at 03:00 summer time on 25 October the clocks show 02:00 again. Given
     // as a rule, and as a file the way the service pins it (a link into the zone database).
     QFile::link(QStringLiteral("/usr/share/zoneinfo/Europe/Berlin"), QStringLiteral("zone"));
+    WriteAll(QStringLiteral("BatterySoC.log"), "25/10/2026 01:30:00 50\r\n25/10/2026 02:00:00 51\r\n"
+                                               "25/10/2026 02:40:00 52\r\n25/10/2026 02:10:00 53\r\n"
+                                               "25/10/2026 02:50:00 54\r\n25/10/2026 03:00:00 55\r\n");
     for (const QByteArray& tz : {QByteArray("CET-1CEST,M3.5.0,M10.5.0/3"),
                                  ":" + QFile::encodeName(QDir().absoluteFilePath("zone"))}) {
         qputenv("TZ", tz);
         tzset();
         QFile::remove(QStringLiteral("history.sqlite"));
-        WriteAll(QStringLiteral("BatterySoC.log"), "25/10/2026 01:30:00 50\r\n25/10/2026 02:00:00 51\r\n"
-                                                   "25/10/2026 02:40:00 52\r\n25/10/2026 02:10:00 53\r\n"
-                                                   "25/10/2026 02:50:00 54\r\n25/10/2026 03:00:00 55\r\n");
         const QStringList said = Import(clock, prompter);
-        const QList<QStringList> cycles = Export(ExportKind::Cycles);
-        EXPECT_EQ(Column(cycles, 0), QStringList({"2026-10-25T01:30:00+02:00", "2026-10-25T02:00:00+02:00",
-                                                  "2026-10-25T02:40:00+02:00", "2026-10-25T02:10:00+01:00",
-                                                  "2026-10-25T02:50:00+01:00", "2026-10-25T03:00:00+01:00"}))
+        EXPECT_EQ(Column(Export(ExportKind::Cycles), 0),
+                  QStringList({"2026-10-25T01:30:00+02:00", "2026-10-25T02:00:00+02:00",
+                               "2026-10-25T02:40:00+02:00", "2026-10-25T02:10:00+01:00",
+                               "2026-10-25T02:50:00+01:00", "2026-10-25T03:00:00+01:00"}))
             << tz.toStdString();
-        EXPECT_EQ(Column(cycles, 1), QStringList({"50", "51", "52", "53", "54", "55"}));
         EXPECT_EQ(said,
                   QStringList({"History: imported 6 lines from BatterySoC.log (dates read day/month/year)"}));
     }
