@@ -4,7 +4,7 @@
 set -e
 packages="cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialbus-dev libgl-dev libmosquitto-dev dpkg-dev qt6-charts-dev libqt6opengl6-dev libsqlite3-dev"
 if [ "$1" = "with-tests" ]; then
-    packages="$packages libgtest-dev googletest python3-pymodbus python3-serial-asyncio mosquitto mosquitto-clients openssl clang-14 libclang-rt-14-dev lintian man-db desktop-file-utils systemd"
+    packages="$packages libgtest-dev googletest python3-pymodbus python3-serial-asyncio mosquitto mosquitto-clients openssl clang-14 libclang-rt-14-dev lintian man-db desktop-file-utils systemd xvfb dbus python3-pyatspi python3-xlib at-spi2-core"
 fi
 if [ "$1" = "with-lintian" ]; then
     packages="$packages lintian"

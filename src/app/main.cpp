@@ -265,7 +265,7 @@ int main(int argc, char** argv) {
     if (options.demo && !StartDemo(demo, *app)) {
         return 1;
     }
-    const int code = app->exec();
+    const int code = window.wasClosed() ? 0 : app->exec();
     EndManagedCharge(shell, settings.charge.endWaitMs);
     return code;
 #else

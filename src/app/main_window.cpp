@@ -303,6 +303,7 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     shell_.Form_Unload();
     event->accept();
+    closed_ = true;
     Q_EMIT closed();
 }
 

@@ -28,12 +28,12 @@ public:
     int twipsToPixels(int twips) const;
     // Twips for a length in pixels, rounded up, so that only a form size's own pixels give it back.
     int pixelsToTwips(int pixels) const;
+    // The operator has closed the window.
+    bool wasClosed() const { return closed_; }
 
 Q_SIGNALS:
     // The operator closed the window: the program ends.
     void closed();
-
-Q_SIGNALS:
     // "History" was pressed.
     void historyClicked();
 
@@ -67,9 +67,13 @@ private:
     int shownPicture_ = 0;
     int shownHeight_ = 0;
     int shownWidth_ = 0;
+    bool closed_ = false;
     bool applyingSize_ = false;
 };
 
 // Closing the main window ends the program with status 0, whatever else is on screen (a message
 // box, the control editor): no process goes on polling without its window.
+// The window's close ends the event loop. A close that came before the loop ran (while a nested
+// loop turned during start-up) is seen by wasClosed(): QCoreApplication::exec() forgets an
+// earlier exit.
 void EndProgramWithWindow(MainWindow& window);
