@@ -46,15 +46,6 @@ template <typename Sink> void BatteryLines(const Form& form, const Clock& clock,
 
 } // namespace
 
-QString BatteryFileText(const Form& form, const Clock& clock) {
-    QString text;
-    BatteryLines(form, clock, [&text](const char* key, const QString& value) {
-        text += QLatin1String(key) + QStringLiteral(" = ") + value + CrLf();
-    });
-    return text;
-}
-
-// The same text as UTF-8, made without the whole text in between: every cycle writes it.
 QByteArray BatteryFileBytes(const Form& form, const Clock& clock) {
     QByteArray bytes;
     bytes.reserve(512);

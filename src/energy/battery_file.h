@@ -9,9 +9,7 @@ class Clock;
 class ErrorLog;
 struct FileFailure;
 
-// The 16 lines of the battery state file, each ended by CR LF.
-QString BatteryFileText(const Form& form, const Clock& clock);
-// The same as UTF-8, as the file holds it.
+// The 16 lines of the battery state file, each ended by CR LF, in UTF-8 as the file holds them.
 QByteArray BatteryFileBytes(const Form& form, const Clock& clock);
 
 // Writes the battery state file under its name with ".tmp" appended, checked to the last byte on

@@ -95,7 +95,7 @@ TEST_F(Energy, StateFileBeforeAnyPollHasSixteenLinesInOrder) {
 }
 
 TEST_F(Energy, UnwritableTemporaryFileLeavesTheStateFileAsItWas) {
-    const QByteArray old = BatteryFileText(form, clock).toUtf8();
+    const QByteArray old = BatteryFileBytes(form, clock);
     WriteAll(form.BatteryToday, old);
     ASSERT_TRUE(QDir().mkdir(QStringLiteral("Battery.txt.tmp")));
     form.RegisterDetails = QStringLiteral("regs.txt");
