@@ -1,7 +1,7 @@
 #include "support/file_failures.h"
 
 #include "support/error_log.h"
-#include "support/file_utils.h"
+#include "support/classic_errors.h"
 
 void FileFailures::failed(const QString& file, const FileFailure& failure, const QString& kept) {
     if (!runs_.failed(file)) {
