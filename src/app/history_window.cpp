@@ -2,6 +2,7 @@
 
 #include "app/history.h"
 #include "app/main_window.h"
+#include "app/price_chart.h"
 #include "app/shell.h"
 #include "history/csv_export.h"
 #include "history/history_store.h"
@@ -93,6 +94,7 @@ HistoryWindow::HistoryWindow(QString path, QDate today, QWidget* parent)
     dayChart_->addAxis(timeAxis_, Qt::AlignBottom);
     dayChart_->addAxis(powerAxis_, Qt::AlignLeft);
     dayChart_->addAxis(socAxis, Qt::AlignRight);
+    prices_ = new PriceChart(dayChart_, timeAxis_, this);
     for (int i = 0; i < 5; ++i) {
         lines_[i] =
             std::make_unique<SegmentedLine>(dayChart_, QString::fromLatin1(kSeriesNames[i]), timeAxis_,
@@ -144,6 +146,7 @@ void HistoryWindow::nextDay() {
 void HistoryWindow::showDay(const QDate& day) {
     day_ = day;
     dayLabel_->setText(QLocale().toString(day, QLocale::LongFormat));
+    prices_->showDay(day);
     load();
 }
 
@@ -268,6 +271,10 @@ void HistoryWindow::plot(const CycleRow& row) {
     }
 }
 
+void HistoryWindow::setPlan(const PlanView& view) {
+    prices_->setPlan(view);
+}
+
 bool HistoryWindow::exportCsv(const QString& file) {
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly)) {
@@ -337,9 +344,10 @@ void HistoryWindow::chooseExportFile() {
     dialog->open();
 }
 
-void OpenHistoryOnClick(MainWindow& window, Shell& shell, HistoryStore& store, const Clock& clock) {
+void OpenHistoryOnClick(MainWindow& window, Shell& shell, HistoryStore& store, const Clock& clock,
+                        const PlanViewSource& plan) {
     auto shown = std::make_shared<QPointer<HistoryWindow>>();
-    QObject::connect(&window, &MainWindow::historyClicked, &window, [&window, &shell, &store, &clock, shown] {
+    QObject::connect(&window, &MainWindow::historyClicked, &window, [&, shown, plan] {
         if (shown->isNull()) {
             auto* history = new HistoryWindow(store.path(), clock.now().date(), &window);
             history->setAttribute(Qt::WA_DeleteOnClose);
@@ -347,9 +355,16 @@ void OpenHistoryOnClick(MainWindow& window, Shell& shell, HistoryStore& store, c
             for (const CycleRow& row : store.waitingCycles()) {
                 history->addCycle(row);
             }
-            QObject::connect(&shell, &Shell::cycleCompleted, history, [history](const Reading& reading) {
-                history->addCycle(CycleFromReading(reading));
-            });
+            if (plan) {
+                history->setPlan(plan());
+            }
+            QObject::connect(&shell, &Shell::cycleCompleted, history,
+                             [history, plan](const Reading& reading) {
+                                 history->addCycle(CycleFromReading(reading));
+                                 if (plan) {
+                                     history->setPlan(plan());
+                                 }
+                             });
             history->flushStore = [&store] { store.flush(); };
             *shown = history;
         }

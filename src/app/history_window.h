@@ -1,7 +1,8 @@
 #pragma once
 
-#include "history/history_loader.h"
 #include "app/segmented_line.h"
+#include "controls/price_plan.h"
+#include "history/history_loader.h"
 #include "history/history_rows.h"
 
 #include <QDate>
@@ -24,6 +25,7 @@ class QBarCategoryAxis;
 class Clock;
 class HistoryStore;
 class MainWindow;
+class PriceChart;
 class Shell;
 
 // The history: the chosen day's state of charge and four powers over time, the daily counters of
@@ -47,6 +49,8 @@ public:
     bool exportCsv(const QString& file);
     // Run before an export reads the store, so that rows still gathered are in it.
     std::function<void()> flushStore;
+    // The prices and the charge plan, drawn on the day chart; a view like the shown one is not redrawn.
+    void setPlan(const PlanView& view);
 
     QDate shownDay() const { return day_; }
     // A read of the store is under way.
@@ -56,6 +60,7 @@ public:
     size_t stretches(int figure) const { return lines_[figure]->segments().size(); }
     QBarSeries* dailyBars() const { return bars_; }
     QTabWidget* tabs() const { return tabs_; }
+    PriceChart* priceChart() const { return prices_; }
     QStringList dayLabels() const;
 
 private:
@@ -84,11 +89,17 @@ private:
     QChart* dayChart_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
     QValueAxis* powerAxis_ = nullptr;
+    PriceChart* prices_ = nullptr;
     std::unique_ptr<SegmentedLine> lines_[5];
     QBarSeries* bars_ = nullptr;
     QBarCategoryAxis* dayAxis_ = nullptr;
     QValueAxis* energyAxis_ = nullptr;
 };
 
-// "History" on the main window opens the window (one at a time), fed by the shell's cycles.
-void OpenHistoryOnClick(MainWindow& window, Shell& shell, HistoryStore& store, const Clock& clock);
+// The charge plan as it stands, for the day chart; asked when the window opens and after each cycle.
+using PlanViewSource = std::function<PlanView()>;
+
+// "History" on the main window opens the window (one at a time), fed by the shell's cycles and,
+// when there is one, by the charge plan.
+void OpenHistoryOnClick(MainWindow& window, Shell& shell, HistoryStore& store, const Clock& clock,
+                        const PlanViewSource& plan = {});
