@@ -1,6 +1,7 @@
 #include "fault_link.h"
 #include "installation.h"
 #include "modbus_server.h"
+#include "tariff.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -59,7 +60,17 @@ int main(int argc, char** argv) {
                        "away:N: gone for N seconds, back for N seconds. busy-writes: exception 6 "
                        "(busy) to the first two tries of each write. slow:S: every answer S seconds late."),
         QStringLiteral("KIND"));
-    parser.addOptions({port, speed, step, start, sunspec, verbose, fault});
+    const QCommandLineOption tariff(
+        QStringLiteral("tariff"),
+        QStringLiteral("Write a day's prices as tariff.csv and tariff.json for the client's charge plan: "
+                       "from FILE (CSV start,end,price or a JSON list), or \"auto\" for made-up "
+                       "quarter-hour prices of today and tomorrow, written again after each midnight."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption tariffFolder(
+        QStringLiteral("tariff-folder"),
+        QStringLiteral("Where --tariff writes (default the current folder)."), QStringLiteral("DIR"),
+        QStringLiteral("."));
+    parser.addOptions({port, speed, step, start, sunspec, verbose, fault, tariff, tariffFolder});
     parser.process(app);
 
     bool ok = false;
@@ -86,6 +97,13 @@ int main(int argc, char** argv) {
     double faultSeconds = 0;
     if (parser.isSet(fault) && !FaultLink::Parse(parser.value(fault), &faultKind, &faultSeconds)) {
         return Fail(QStringLiteral("unknown --fault kind: %1").arg(parser.value(fault)));
+    }
+
+    // Before the first line on standard output, so a demo that waits for it finds the prices.
+    TariffWriter prices(parser.value(tariff), parser.value(tariffFolder));
+    QString error;
+    if (parser.isSet(tariff) && !prices.start(&error)) {
+        return Fail(error);
     }
 
     Installation installation(startTime, parser.isSet(sunspec));

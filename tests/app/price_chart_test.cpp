@@ -12,25 +12,11 @@
 #include <QPushButton>
 #include <QValueAxis>
 
-#include <ctime>
-
 namespace {
 
 // Berlin's clocks, for the days of 23 and 25 hours.
 class PriceChartTest : public InTempDir {
 protected:
-    void SetUp() override {
-        InTempDir::SetUp();
-        previous_ = qgetenv("TZ");
-        qputenv("TZ", "Europe/Berlin");
-        tzset();
-    }
-    void TearDown() override {
-        previous_.isNull() ? qunsetenv("TZ") : qputenv("TZ", previous_);
-        tzset();
-        InTempDir::TearDown();
-    }
-
     // Slots of `minutes` from local midnight of `day` to that of the day after `days` days.
     static QVector<PriceSlot> Prices(const QDate& day, int days, int minutes) {
         QVector<PriceSlot> prices;
@@ -45,8 +31,7 @@ protected:
         return {start, start.addSecs(900), 0.1, state};
     }
 
-private:
-    QByteArray previous_;
+    ScopedTimeZone berlin_{"Europe/Berlin"};
 };
 
 } // namespace

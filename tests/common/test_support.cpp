@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <ctime>
+
 void InTempDir::SetUp() {
     ASSERT_TRUE(dir_.isValid());
     previous_ = QDir::currentPath();
@@ -34,6 +36,16 @@ QStringList CrLfLines(const QString& path) {
         text.chop(2);
     }
     return text.split(QStringLiteral("\r\n"));
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* zone) : previous_(qgetenv("TZ")) {
+    qputenv("TZ", zone);
+    tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    previous_.isNull() ? qunsetenv("TZ") : qputenv("TZ", previous_);
+    tzset();
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {

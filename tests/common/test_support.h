@@ -30,6 +30,18 @@ QStringList CrLfLines(const QString& path);
 // Runs the event loop until the condition holds or the time is up; returns the condition.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
+// Local time in another zone while it lives, e.g. "Europe/Berlin" for days of 23 and 25 hours.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone);
+    ~ScopedTimeZone();
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+private:
+    QByteArray previous_;
+};
+
 // Bytes from a hex text such as "00 01 ff".
 QByteArray Hex(const char* text);
 
