@@ -1,16 +1,32 @@
 #include "app/demo.h"
 
 #include "app/shell.h"
+#include "controls/charge_window.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
 #include <QStandardPaths>
 
 #include <csignal>
 #include <sys/prctl.h>
 
 const char* const kDemoFolder = "modbusclient-demo";
+
+namespace {
+const char* const kDemoSettings = "demo.conf";
+// Full by 07:00, charged in the cheapest quarter hours of the simulator's prices.
+const char kDemoPlan[] = "# The demo's charge plan, read at each start of the demo; the lines with # are\n"
+                         "# other settings to try.\n"
+                         "[charge]\n"
+                         "plan = cheapest\n"
+                         "ready_by = 07:00\n"
+                         "# target_soc = 90\n"
+                         "# power = 2.5\n"
+                         "# max_price = 0.25\n";
+} // namespace
 
 Demo::Demo(Shell& shell, QObject* parent) : QObject(parent), shell_(shell) {
     connect(&sim_, &QProcess::readyReadStandardOutput, this, &Demo::onOutput);
@@ -46,6 +62,23 @@ bool Demo::EnterFolder(QString* error) {
     return true;
 }
 
+bool Demo::ReadChargePlan(ChargeSettings* charge, QString* error) {
+    const QString path = QString::fromLatin1(kDemoSettings);
+    if (!QFileInfo::exists(path)) {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(kDemoPlan) < 0 || !file.commit()) {
+            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+            return false;
+        }
+    }
+    QSettings conf(path, QSettings::IniFormat);
+    if (!ReadChargeSettings(conf, charge, error)) {
+        *error = QStringLiteral("%1 in %2").arg(*error, QDir::current().absoluteFilePath(path));
+        return false;
+    }
+    return true;
+}
+
 QString Demo::FindSimulator() {
     const QString here = QCoreApplication::applicationDirPath();
     for (const QString& candidate :
@@ -68,7 +101,8 @@ bool Demo::start(QString* error) {
     // Should the client die without cleaning up, the kernel still stops the simulator.
     sim_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     sim_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim_.start(program, {QStringLiteral("--port"), QStringLiteral("0")});
+    sim_.start(program, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--tariff"),
+                         QStringLiteral("auto")});
     return true;
 }
 

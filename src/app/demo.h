@@ -6,6 +6,7 @@
 #include <QString>
 
 class Shell;
+struct ChargeSettings;
 
 extern const char* const kDemoFolder;
 
@@ -20,10 +21,14 @@ public:
     // Makes the demo folder under the current directory and works in it, so that a demo never
     // mixes with a real installation's files.
     static bool EnterFolder(QString* error);
+    // The demo charges by a plan from the simulator's prices: [charge] of demo.conf in the demo
+    // folder, written when missing so it can be changed there. False with a one-line reason.
+    static bool ReadChargePlan(ChargeSettings* charge, QString* error);
     // battery-sim beside the client (also in the build tree), else on PATH; empty when none.
     static QString FindSimulator();
 
-    // Starts the simulator; once it reports its port, the shell connects to it.
+    // Starts the simulator, which writes today's and tomorrow's prices into the demo folder; once
+    // it reports its port, the shell connects to it.
     bool start(QString* error);
 
 Q_SIGNALS:

@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("ModbusClient"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(MODBUSCLIENT_VERSION_TEXT));
 
-    if (options.demo && !Demo::EnterFolder(&error)) {
+    if (options.demo && (!Demo::EnterFolder(&error) || !Demo::ReadChargePlan(&settings.charge, &error))) {
         PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
         return 1;
     }

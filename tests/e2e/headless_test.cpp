@@ -101,6 +101,9 @@ TEST_F(Headless, TheDemoKeepsItsFilesApartAndStopsTheSimulatorOnExit) {
     const QString battery = path(QStringLiteral("modbusclient-demo/Battery.txt"));
     ASSERT_TRUE(WaitUntil([&] { return CrLfLines(battery).size() == 16; }, 10000));
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("Battery.txt"))));
+    // A plan from the simulator's prices: today's and tomorrow's quarter hours.
+    EXPECT_TRUE(ReadAll(path(QStringLiteral("modbusclient-demo/demo.conf"))).contains("plan = cheapest"));
+    EXPECT_GE(ReadAll(path(QStringLiteral("modbusclient-demo/tariff.csv"))).count('\n'), 1 + 2 * 92);
     const QString connected = demo.lines().value(0);
     ASSERT_TRUE(connected.startsWith(QStringLiteral("Connected to server at 127.0.0.1:")))
         << connected.toStdString();
