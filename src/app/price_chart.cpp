@@ -52,11 +52,11 @@ bool SamePlan(const PlanView& a, const PlanView& b) {
            std::equal(a.slots.begin(), a.slots.end(), b.slots.begin(), b.slots.end(), sameSlot);
 }
 
-QAreaSeries* Shading(const char* name, const QColor& colour, QLineSeries* edge) {
+QAreaSeries* Shading(const char* name, const QBrush& brush, QLineSeries* edge) {
     auto* area = new QAreaSeries(edge);
     edge->setParent(area); // the area does not own its outline; the chart owns the area
     area->setName(QString::fromLatin1(name));
-    area->setBrush(colour);
+    area->setBrush(brush);
     area->setPen(Qt::NoPen);
     area->setVisible(false);
     return area;
@@ -66,8 +66,9 @@ QAreaSeries* Shading(const char* name, const QColor& colour, QLineSeries* edge) 
 PriceChart::PriceChart(QChart* chart, QDateTimeAxis* time, QObject* parent) : QObject(parent) {
     plannedEdge_ = new QLineSeries;
     ranEdge_ = new QLineSeries;
-    planned_ = Shading("Planned charge", QColor(255, 160, 0, 70), plannedEdge_);
-    ran_ = Shading("Charged", QColor(40, 150, 80, 80), ranEdge_);
+    // Hatched what is still to come, filled what ran: the green of the grid charge's line.
+    planned_ = Shading("Planned charge", QBrush(QColor(70, 110, 200, 150), Qt::BDiagPattern), plannedEdge_);
+    ran_ = Shading("Charged", QColor(40, 160, 60, 70), ranEdge_);
     // The shading's own axis, hidden: 0 is the plot's bottom, 1 its top.
     auto* height = new QValueAxis;
     height->setRange(0, 1);
@@ -75,8 +76,8 @@ PriceChart::PriceChart(QChart* chart, QDateTimeAxis* time, QObject* parent) : QO
     chart->addAxis(height, Qt::AlignLeft);
 
     prices_ = new QLineSeries;
-    prices_->setName(QStringLiteral("Price/kWh"));
-    QPen pen(QColor(110, 60, 160));
+    prices_->setName(QStringLiteral("Price"));
+    QPen pen(QColor(40, 40, 40));
     pen.setWidth(2);
     prices_->setPen(pen);
     prices_->setVisible(false);
