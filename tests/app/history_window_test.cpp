@@ -1,6 +1,7 @@
 #include "app/history.h"
 #include "app/history_window.h"
 #include "app/main_window.h"
+#include "app/price_chart.h"
 #include "app/shell.h"
 #include "common/fake_server.h"
 #include "common/test_support.h"
@@ -112,7 +113,8 @@ TEST_F(HistoryWindowTest, TheHistoryButtonSitsInTheExpandedPartAndOpensOneWindow
     Shell shell(clock, prompter);
     MainWindow main(shell);
     HistoryStore store(clock, log, {});
-    OpenHistoryOnClick(main, shell, store, clock);
+    PlanView plan; // asked at the opening and after each cycle
+    OpenHistoryOnClick(main, shell, store, clock, [&plan] { return plan; });
     main.show();
     auto* button = main.findChild<QPushButton*>(QStringLiteral("History"));
     ASSERT_NE(button, nullptr);
@@ -130,6 +132,10 @@ TEST_F(HistoryWindowTest, TheHistoryButtonSitsInTheExpandedPartAndOpensOneWindow
     EXPECT_EQ(windows[0]->shownDay(), QDate(2026, 12, 7));
     ASSERT_TRUE(WaitUntil([&] { return !windows[0]->loading(); }));
     EXPECT_EQ(windows[0]->series(0)->count(), 2);
+    const QDateTime noon(QDate(2026, 12, 7), QTime(12, 0));
+    plan.prices = {{noon, noon.addSecs(3600), 0.2}};
+    Q_EMIT shell.pollCycleCompleted();
+    EXPECT_EQ(windows[0]->priceChart()->prices()->count(), 2);
 }
 
 TEST_F(HistoryWindowTest, TheStoreIsReadOffThePollsThreadWhilePollingGoesOn) {

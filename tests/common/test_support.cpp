@@ -38,13 +38,13 @@ QStringList CrLfLines(const QString& path) {
     return text.split(QStringLiteral("\r\n"));
 }
 
-ScopedTimeZone::ScopedTimeZone(const char* zone) : previous_(qgetenv("TZ")) {
+ScopedTimeZone::ScopedTimeZone(const char* zone) : previous(qgetenv("TZ")) {
     qputenv("TZ", zone);
     tzset();
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
-    previous_.isNull() ? qunsetenv("TZ") : qputenv("TZ", previous_);
+    previous.isNull() ? qunsetenv("TZ") : qputenv("TZ", previous);
     tzset();
 }
 

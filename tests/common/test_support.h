@@ -31,15 +31,10 @@ QStringList CrLfLines(const QString& path);
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // Local time in another zone while it lives, e.g. "Europe/Berlin" for days of 23 and 25 hours.
-class ScopedTimeZone {
-public:
+struct ScopedTimeZone {
     explicit ScopedTimeZone(const char* zone);
     ~ScopedTimeZone();
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-private:
-    QByteArray previous_;
+    QByteArray previous;
 };
 
 // Bytes from a hex text such as "00 01 ff".
