@@ -7,7 +7,7 @@
 
 namespace {
 // Slots of `minutes` from local midnight of `day` to that of the day after `days` days.
-QVector<PriceSlot> Prices(const QDate& day, int days, int minutes) {
+QVector<PriceSlot> Prices(const QDate& day, int days, qint64 minutes) {
     QVector<PriceSlot> prices;
     for (QDateTime t(day, QTime(0, 0)); t < QDateTime(day.addDays(days), QTime(0, 0));
          t = t.addSecs(minutes * 60)) {
@@ -77,8 +77,8 @@ TEST_F(PriceChartTest, DaysOfTwentyThreeAndTwentyFiveHours) {
     window.setPlan(view);
     PriceChart* chart = window.priceChart();
     ASSERT_EQ(chart->prices()->count(), 2 * 23);
-    EXPECT_EQ(chart->prices()->at(3).x(), Ms(spring, 0) + 2 * 3600000); // 01:00 to 03:00 summer time
-    EXPECT_EQ(chart->prices()->at(45).x(), Ms(spring, 0) + 23 * 3600000);
+    EXPECT_EQ(chart->prices()->at(3).x(), Ms(spring, 0) + 2 * 3600000LL); // 01:00 to 03:00 summer time
+    EXPECT_EQ(chart->prices()->at(45).x(), Ms(spring, 0) + 23 * 3600000LL);
     ASSERT_EQ(chart->plannedOutline()->count(), 4);
     EXPECT_EQ(chart->plannedOutline()->at(3).x(), Ms(spring.addDays(1), 0));
     window.showDay(QDate(2026, 10, 25));
