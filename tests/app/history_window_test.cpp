@@ -134,7 +134,7 @@ TEST_F(HistoryWindowTest, TheHistoryButtonSitsInTheExpandedPartAndOpensOneWindow
     EXPECT_EQ(windows[0]->series(0)->count(), 2);
     const QDateTime noon(QDate(2026, 12, 7), QTime(12, 0));
     plan.prices = {{noon, noon.addSecs(3600), 0.2}};
-    Q_EMIT shell.pollCycleCompleted();
+    Q_EMIT shell.cycleCompleted(Reading());
     EXPECT_EQ(windows[0]->priceChart()->prices()->count(), 2);
 }
 
