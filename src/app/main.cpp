@@ -215,7 +215,9 @@ int main(int argc, char** argv) {
         StderrPrompter prompter;
         Shell shell(clock, prompter);
         shell.charge().setWindow(settings.charge.window);
-        shell.charge().setManaged(settings.charge.window.enabled() || broker.control);
+        shell.charge().setManaged(settings.charge.window.enabled() || settings.charge.plan.enabled() ||
+                                  broker.control);
+        shell.plan().setSettings(settings.charge.plan);
         StatusPrinter printer;
         shell.status().echo = [&printer](const QString& line) { printer.line(line); };
         if (!PriorityPrefix(Priority::Info).isEmpty()) {
@@ -252,7 +254,9 @@ int main(int argc, char** argv) {
     MessageBoxPrompter prompter;
     Shell shell(clock, prompter);
     shell.charge().setWindow(settings.charge.window);
-    shell.charge().setManaged(settings.charge.window.enabled() || broker.control);
+    shell.charge().setManaged(settings.charge.window.enabled() || settings.charge.plan.enabled() ||
+                              broker.control);
+    shell.plan().setSettings(settings.charge.plan);
     MainWindow window(shell);
     prompter.setWindow(&window);
     EndProgramWithWindow(window);

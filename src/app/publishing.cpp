@@ -2,6 +2,7 @@
 
 #include "app/shell.h"
 #include "publish/charge_commands.h"
+#include "publish/plan_topics.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -35,6 +36,9 @@ std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSetting
                 .toHex()
                 .left(12));
         new ChargeCommands(*p, shell.charge(), p); // owned by the publisher
+    }
+    if (shell.plan().settings().enabled() || settings.control) {
+        new PlanTopics(*p, shell.plan(), settings.control, clock, p); // owned by the publisher
     }
     return publisher;
 }

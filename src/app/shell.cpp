@@ -104,6 +104,9 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
             static_cast<int32_t>(reading.ratedBatteryW));
     });
     connect(&charge_, &ManagedCharge::reported, this, &Shell::changed);
+    // After the managed charge has seen the cycle: a slot starts with its figures.
+    connect(this, &Shell::cycleCompleted, &plan_, &ChargePlan::onReading);
+    connect(&plan_, &ChargePlan::changed, this, &Shell::changed);
 
     timer1_.setInterval(10000);
     timer2_.setInterval(60000);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controls/charge_plan.h"
 #include "controls/controls_editor.h"
 #include "controls/managed_charge.h"
 #include "decode/block_a.h"
@@ -71,6 +72,8 @@ public:
     QTimer& timer3() { return timer3_; }
     ControlsEditor& controls() { return controls_; }
     ManagedCharge& charge() { return charge_; }
+    // The charge plan from the day's prices; its view() and changed() are the day chart's.
+    ChargePlan& plan() { return plan_; }
     // The figures of the last completed poll cycle.
     const Reading& reading() const { return reading_; }
 
@@ -114,5 +117,6 @@ private:
     DayRollover rollover_{clock_, timer3_, [this] { SaveNight(); }};
     ControlsEditor controls_{form_, timer1_, timer2_};
     ManagedCharge charge_{link_, status_, clock_, fileFailures_};
+    ChargePlan plan_{charge_, status_, clock_, fileFailures_};
     Reading reading_;
 };

@@ -59,6 +59,9 @@ bool ReadChargeSettings(QSettings& conf, ChargeSettings* settings, QString* erro
     const QString target = conf.value(QStringLiteral("target_soc")).toString();
     const QString wait = conf.value(QStringLiteral("end_wait")).toString();
     const bool empty = conf.childKeys().isEmpty();
+    const bool plan = !conf.value(QStringLiteral("plan")).toString().trimmed().isEmpty();
+    QString planError;
+    const bool planRead = ReadPlanSettings(conf, &settings->plan, &planError);
     conf.endGroup();
     if (empty) {
         return true;
@@ -73,6 +76,14 @@ bool ReadChargeSettings(QSettings& conf, ChargeSettings* settings, QString* erro
             return fail(QStringLiteral("end_wait must be a number of seconds from 1 to 600"));
         }
         settings->endWaitMs = static_cast<int>(seconds * 1000);
+    }
+    if (plan) {
+        if (!window.trimmed().isEmpty()) {
+            return fail(QStringLiteral(
+                "window and plan exclude each other: a fixed window, or a plan from the prices"));
+        }
+        *error = planError;
+        return planRead;
     }
     if (window.trimmed().isEmpty() && powerText.trimmed().isEmpty() && target.trimmed().isEmpty()) {
         return true; // only end_wait: no nightly window

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controls/plan_settings.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QString>
@@ -34,10 +36,11 @@ struct ChargeWindow {
 // that the change back repeats is its first occurrence.
 QDateTime WallTime(const QDate& date, const QTime& time);
 
-// The [charge] section: the nightly window and how long the program's end waits for the end of
-// a charge to be confirmed.
+// The [charge] section: the nightly window or a plan from the prices, and how long the program's end waits
+// for the end of a charge to be confirmed.
 struct ChargeSettings {
     ChargeWindow window;
+    PlanSettings plan;
     int endWaitMs = 10000;
 };
 

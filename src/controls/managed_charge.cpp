@@ -13,7 +13,6 @@ const char* const kWindowSource = "window";
 const char* const kLeftRunning = "left running by an earlier run";
 constexpr int kMaxMinutes = 720;
 } // namespace
-
 ManagedCharge::ManagedCharge(ModbusLink& link, StatusPane& status, const Clock& clock, FileFailures& failures,
                              QObject* parent)
     : QObject(parent), link_(link), log_(status, clock, failures), clock_(clock), failures_(failures),
@@ -87,7 +86,8 @@ ChargeStartResult ManagedCharge::start(const ChargeRequest& request) {
         refuse(request, result.reason);
         return result;
     }
-    const qint64 ms = request.minutes ? *request.minutes * 60000LL : -1;
+    const qint64 ms = request.endsAt.isValid() ? std::max<qint64>(0, clock_.now().msecsTo(request.endsAt))
+                                               : (request.minutes ? *request.minutes * 60000LL : -1);
     Begin(request, ms, ms >= 0 ? QStringLiteral("until ") + HostNow(clock_.now().addMSecs(ms)) : QString());
     return result;
 }

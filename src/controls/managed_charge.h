@@ -23,6 +23,7 @@ struct ChargeRequest {
     double powerKw = 0;
     std::optional<int> targetSoc; // percent, 0 to 100
     std::optional<int> minutes;   // 1 to 720; none: no time limit of its own
+    QDateTime endsAt;             // an end as an instant (a plan's slot), instead of minutes
 };
 
 struct ChargeStartResult {

@@ -37,6 +37,15 @@ QJsonObject Button(const QString& prefix, const char* leaf, const char* name) {
     return config;
 }
 
+QJsonObject PlanSensor(const QString& prefix, const char* name, const QString& value) {
+    QJsonObject config;
+    config.insert(QLatin1String("name"), QLatin1String(name));
+    config.insert(QLatin1String("state_topic"), prefix + QLatin1String(charge_topic::kPlan));
+    config.insert(QLatin1String("value_template"), value);
+    config.insert(QLatin1String("availability_topic"), prefix + QStringLiteral("/availability"));
+    return config;
+}
+
 } // namespace
 
 QList<EntityConfig> ChargeEntityConfigs(const QString& prefix, double ratedWatts) {
@@ -52,6 +61,23 @@ QList<EntityConfig> ChargeEntityConfigs(const QString& prefix, double ratedWatts
     state.insert(QLatin1String("availability_topic"), prefix + QStringLiteral("/availability"));
     state.insert(QLatin1String("json_attributes_topic"), prefix + QLatin1String(charge_topic::kState));
     state.insert(QLatin1String("icon"), QStringLiteral("mdi:battery-charging"));
+    // "None" is Home Assistant's word for no value: no slot planned.
+    QJsonObject next =
+        PlanSensor(prefix, "Next charge slot", QStringLiteral("{{ value_json.next_start or None }}"));
+    next.insert(QLatin1String("device_class"), QStringLiteral("timestamp"));
+    next.insert(QLatin1String("json_attributes_topic"), prefix + QLatin1String(charge_topic::kPlan));
+    QJsonObject cost =
+        PlanSensor(prefix, "Planned charge cost", QStringLiteral("{{ value_json.expected_cost }}"));
+    cost.insert(QLatin1String("suggested_display_precision"), 2);
+    // A setting kept retained on the broker, like the numbers: it outlives a restart of either side.
+    QJsonObject onOff;
+    onOff.insert(QLatin1String("name"), QStringLiteral("Charge plan"));
+    onOff.insert(QLatin1String("command_topic"), prefix + QLatin1String(charge_topic::kPlanSet));
+    onOff.insert(QLatin1String("state_topic"), prefix + QLatin1String(charge_topic::kPlan));
+    onOff.insert(QLatin1String("value_template"),
+                 QStringLiteral("{{ 'ON' if value_json.enabled else 'OFF' }}"));
+    onOff.insert(QLatin1String("retain"), true);
+    onOff.insert(QLatin1String("availability_topic"), prefix + QStringLiteral("/availability"));
     return {
         {"number", "charge_power",
          Number(prefix, charge_topic::kPower, "Charge power", "kW", "power", 0, maxKw, 0.1)},
@@ -62,5 +88,8 @@ QList<EntityConfig> ChargeEntityConfigs(const QString& prefix, double ratedWatts
         {"button", "charge_start", Button(prefix, charge_topic::kStart, "Start charge")},
         {"button", "charge_stop", Button(prefix, charge_topic::kStop, "Stop charge")},
         {"sensor", "charge_state", state},
+        {"sensor", "charge_plan_next", next},
+        {"sensor", "charge_plan_cost", cost},
+        {"switch", "charge_plan", onOff},
     };
 }
