@@ -43,8 +43,8 @@ bool Transient(const QString& reason) {
 
 } // namespace
 
-ChargePlan::ChargePlan(ManagedCharge& charge, StatusPane& status, const Clock& clock,
-                       FileFailures& failures, QObject* parent)
+ChargePlan::ChargePlan(ManagedCharge& charge, StatusPane& status, const Clock& clock, FileFailures& failures,
+                       QObject* parent)
     : QObject(parent), charge_(charge), log_(status, clock, failures), clock_(clock) {
     tick_.setInterval(1000);
     connect(&tick_, &QTimer::timeout, this, [this] { Tick(); });
@@ -231,9 +231,8 @@ void ChargePlan::Run() {
     request.source = QString::fromLatin1(kPlanSource);
     request.powerKw = PlanPowerKw(settings_, ratedKw_);
     request.targetSoc = settings_.targetSoc;
-    request.endsAt = end;
     attempted_ = current->start;
-    const ChargeStartResult result = charge_.start(request);
+    const ChargeStartResult result = charge_.start(request, end);
     retry_ = !result.accepted && Transient(result.reason);
 }
 

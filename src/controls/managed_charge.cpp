@@ -80,14 +80,14 @@ ChargeStartResult ManagedCharge::Check(const ChargeRequest& request) const {
     return {true, QString()};
 }
 
-ChargeStartResult ManagedCharge::start(const ChargeRequest& request) {
+ChargeStartResult ManagedCharge::start(const ChargeRequest& request, const QDateTime& endsAt) {
     ChargeStartResult result = Check(request);
     if (!result.accepted) {
         refuse(request, result.reason);
         return result;
     }
-    const qint64 ms = request.endsAt.isValid() ? std::max<qint64>(0, clock_.now().msecsTo(request.endsAt))
-                                               : (request.minutes ? *request.minutes * 60000LL : -1);
+    const qint64 ms = endsAt.isValid() ? std::max<qint64>(0, clock_.now().msecsTo(endsAt))
+                                       : (request.minutes ? *request.minutes * 60000LL : -1);
     Begin(request, ms, ms >= 0 ? QStringLiteral("until ") + HostNow(clock_.now().addMSecs(ms)) : QString());
     return result;
 }

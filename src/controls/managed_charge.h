@@ -23,7 +23,6 @@ struct ChargeRequest {
     double powerKw = 0;
     std::optional<int> targetSoc; // percent, 0 to 100
     std::optional<int> minutes;   // 1 to 720; none: no time limit of its own
-    QDateTime endsAt;             // an end as an instant (a plan's slot), instead of minutes
 };
 
 struct ChargeStartResult {
@@ -74,7 +73,8 @@ public:
     void restore();
 
     // Checks the request and, when it passes, writes the command; a running charge is replaced.
-    ChargeStartResult start(const ChargeRequest& request);
+    // endsAt, when valid, is its end as an instant (a plan's slot) instead of its minutes.
+    ChargeStartResult start(const ChargeRequest& request, const QDateTime& endsAt = QDateTime());
     // Reports a request its source could not make into a start: a status line and a control-log
     // line; nothing is written.
     void refuse(const ChargeRequest& request, const QString& reason);

@@ -52,7 +52,7 @@ bool MakeRequest(const std::optional<double>& powerKw, const std::optional<doubl
 } // namespace
 
 bool ParseChargeSet(const QByteArray& payload, ChargeRequest* request, QString* reason) {
-    *request = ChargeRequest{QLatin1String(kSource), 0, std::nullopt, std::nullopt, QDateTime()};
+    *request = ChargeRequest{QLatin1String(kSource), 0, std::nullopt, std::nullopt};
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
     if (!document.isObject()) {
