@@ -193,14 +193,26 @@ void ChargePlan::Replan(const QString& reason, bool sayAlways) {
     view_ = next;
     // Said when it was made from all it needs, or switched off; silent while it waits for them.
     if ((sayAlways || !same) && (plannable || !enabled_)) {
-        int planned = 0;
+        // The planned slots as spans, adjacent ones joined: "01:00-03:00, 05:00-05:15".
+        QStringList spans;
+        QDateTime spanEnd;
         for (const PlanSlot& slot : view_.slots) {
-            planned += slot.state == PlanSlot::Planned ? 1 : 0;
+            if (slot.state != PlanSlot::Planned) {
+                continue;
+            }
+            if (!spans.isEmpty() && slot.start == spanEnd) {
+                spans.last().chop(5);
+            } else {
+                spans.append(WallClock(slot.start) + QLatin1Char('-'));
+            }
+            spans.last() += WallClock(slot.end);
+            spanEnd = slot.end;
         }
-        QString text = QStringLiteral("%1 slot(s), %2 kWh, cost %3; %4")
-                           .arg(planned)
-                           .arg(DecimalText(std::round(view_.energyKwh * 10) / 10),
-                                DecimalText(std::round(view_.expectedCost * 100) / 100), reason);
+        QString text =
+            QStringLiteral("%1; %2 kWh, cost %3; %4")
+                .arg(spans.isEmpty() ? QStringLiteral("no slot") : spans.join(QStringLiteral(", ")),
+                     DecimalText(std::round(view_.energyKwh * 10) / 10),
+                     DecimalText(std::round(view_.expectedCost * 100) / 100), reason);
         if (!view_.unmet.isEmpty()) {
             text += QStringLiteral("; target not reached: ") + view_.unmet;
         }

@@ -286,6 +286,8 @@ TEST_F(ChargePlanTest, SlotsRunAsManagedChargesAndThePlanFollowsPricesStateOfCha
     EXPECT_EQ(States(), QStringList({"01:00C", "05:00C"}));
     const QString log = QString::fromUtf8(ReadAll(QString::fromLatin1(kControlLogFile)));
     EXPECT_EQ(log.count(QStringLiteral(", plan, plan, 2.5 kW, 90 %, ")), 3) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral(", plan, plan, 2.5 kW, 90 %, 01:00-02:00, 03:00-04:00, "
+                                            "05:00-06:00; 6.8 kWh, cost 0.83; state of charge 40 %")));
 }
 
 // The plan's slot ends at the program's end like any managed charge: written, read back, filed.
