@@ -79,16 +79,13 @@ TEST_F(PublishTest, PricesInBothShapesMakeAPlanOnTheBrokerAndTheSwitchTurnsItOff
     EXPECT_EQ(shell.form().txtStatus.count(refusal), 1);
     EXPECT_EQ(shell.plan().view().prices.first().price, 0.01);
 
-    const QJsonObject next =
-        QJsonDocument::fromJson(
-            subscriber.on("homeassistant/sensor/TX2026SN0042/charge_plan_next/config").value(0))
+    const auto config = [&](const char* path) {
+        return QJsonDocument::fromJson(
+                   subscriber.on("homeassistant/" + QByteArray(path) + "/config").value(0))
             .object();
-    EXPECT_EQ(next["device_class"].toString(), "timestamp");
-    EXPECT_EQ(next["state_topic"].toString(), QString::fromUtf8(planTopic));
-    const QJsonObject onOff =
-        QJsonDocument::fromJson(
-            subscriber.on("homeassistant/switch/TX2026SN0042/charge_plan/config").value(0))
-            .object();
+    };
+    EXPECT_EQ(config("sensor/TX2026SN0042/charge_plan_next")["device_class"].toString(), "timestamp");
+    const QJsonObject onOff = config("switch/TX2026SN0042/charge_plan");
     ASSERT_EQ(onOff["name"].toString(), "Charge plan");
     ASSERT_EQ(MosquittoPub(broker.port(), onOff["command_topic"].toString(), "OFF", {"-r"}), 0);
     ASSERT_TRUE(WaitUntil([&] { return !subscriber.last(planTopic)["enabled"].toBool(); }));
