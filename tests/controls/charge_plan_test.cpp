@@ -11,7 +11,7 @@ namespace {
 QVector<PriceSlot> Slots(const QDateTime& start, int minutes, int n, const QVector<double>& prices) {
     QVector<PriceSlot> slots;
     for (int i = 0; i < n; ++i) {
-        slots.append({start.addSecs(i * minutes * 60LL), start.addSecs((i + 1) * minutes * 60LL),
+        slots.append({start.addSecs(60LL * i * minutes), start.addSecs(60LL * (i + 1) * minutes),
                       prices.at(i % prices.size())});
     }
     return slots;

@@ -12,8 +12,8 @@ QString Prices(const QVector<double>& prices, const char* word) {
     QDateTime start(QDate(2026, 12, 7), QTime(22, 0));
     start = start.toOffsetFromUtc(start.offsetFromUtc());
     for (int i = 0; i < prices.size(); ++i) {
-        list.append(QJsonObject{{"start", start.addSecs(3600 * i).toString(Qt::ISODate)},
-                                {"end", start.addSecs(3600 * (i + 1)).toString(Qt::ISODate)},
+        list.append(QJsonObject{{"start", start.addSecs(3600LL * i).toString(Qt::ISODate)},
+                                {"end", start.addSecs(3600LL * (i + 1)).toString(Qt::ISODate)},
                                 {QLatin1String(word), prices.at(i)}});
     }
     return QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact));
@@ -21,9 +21,10 @@ QString Prices(const QVector<double>& prices, const char* word) {
 
 QStringList SlotStarts(const QJsonObject& plan) {
     QStringList starts;
-    for (const QJsonValue& slot : plan.value("slots").toArray()) {
-        starts.append(
-            QDateTime::fromString(slot["start"].toString(), Qt::ISODate).toLocalTime().toString("HH:mm"));
+    for (const auto& slot : plan.value("slots").toArray()) {
+        starts.append(QDateTime::fromString(slot.toObject().value("start").toString(), Qt::ISODate)
+                          .toLocalTime()
+                          .toString("HH:mm"));
     }
     return starts;
 }
