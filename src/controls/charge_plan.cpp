@@ -184,8 +184,9 @@ void ChargePlan::Replan(const QString& reason, bool sayAlways) {
                          : QStringLiteral("the state of charge and the capacity are not known yet");
     } else {
         next = MakePlan(settings_, input);
-        socAtPlan_ = soc_;
     }
+    // Planned from this state of charge, or waiting for the rest: not again each cycle.
+    socAtPlan_ = soc_;
     next.made = now;
     next.reason = reason;
     readyBy_ = settings_.mode == PlanSettings::Cheapest ? ReadyByAfter(settings_.readyBy, now) : QDateTime();
