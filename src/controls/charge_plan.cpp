@@ -226,8 +226,8 @@ void ChargePlan::Replan(const QString& reason, bool sayAlways) {
 
 void ChargePlan::Run() {
     const QDateTime now = clock_.now();
-    if (!enabled_ || charge_.state().active || (retry_ && attempted_.isValid())) {
-        return; // a charge runs (this plan's, or one it makes way for)
+    if (!enabled_ || !charge_.settledRun() || charge_.state().active || (retry_ && attempted_.isValid())) {
+        return; // a charge runs (this plan's, an earlier run's, or one it makes way for)
     }
     const auto current = std::find_if(view_.slots.begin(), view_.slots.end(), [&](const PlanSlot& slot) {
         return slot.state == PlanSlot::Planned && slot.start <= now && now < slot.end;

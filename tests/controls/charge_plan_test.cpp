@@ -80,6 +80,13 @@ TEST(ChargePlanner, TheCheapestSlotsBeforeReadyByInHoursAndQuarterHoursAndMaxPri
     view = MakePlan(capped, input); // six quarters at 0.1 bring 3.375 of 5 kWh
     EXPECT_EQ(view.slots.size(), 6);
     EXPECT_EQ(view.unmet, QStringLiteral("max_price 0.1 leaves 1.6 kWh short of 90 % by 07:00"));
+
+    // Below a limit: the earliest slots at or under it, until the target, whatever comes later.
+    PlanSettings below = Cheapest();
+    below.mode = PlanSettings::Below;
+    below.priceLimit = 0.15;
+    EXPECT_EQ(Starts(MakePlan(below, input)).join(' '),
+              "22:30 23:00 00:00 00:30 01:30 02:00 03:00 03:30 04:30");
 }
 
 // The nights the clocks change: from midnight to 07:00 there are six hours in spring, eight in autumn.
