@@ -222,7 +222,9 @@ int main(int argc, char** argv) {
         shell.status().echo = [&printer](const QString& line) { printer.line(line); };
         if (!PriorityPrefix(Priority::Info).isEmpty()) {
             // Under the journal, what the managed charge does is kept though the status lines are not.
-            shell.charge().setNotice([&printer](const QString& line) { printer.line(line, Priority::Info); });
+            const auto notice = [&printer](const QString& line) { printer.line(line, Priority::Info); };
+            shell.charge().setNotice(notice);
+            shell.plan().setNotice(notice);
         }
         if (!PriorityPrefix(Priority::Error).isEmpty()) {
             // So that `journalctl -p err` shows every entry of the error log.

@@ -178,10 +178,11 @@ void ChargePlan::Replan(const QString& reason, bool sayAlways) {
     if (!plannable) {
         next.prices = prices_;
         next.slots = input.kept;
-        next.unmet = !enabled_ ? QStringLiteral("the plan is switched off")
-                     : prices_.isEmpty()
-                         ? QStringLiteral("no prices yet")
-                         : QStringLiteral("the state of charge and the capacity are not known yet");
+        if (enabled_) {
+            next.unmet = prices_.isEmpty()
+                             ? QStringLiteral("no prices yet")
+                             : QStringLiteral("the state of charge and the capacity are not known yet");
+        }
     } else {
         next = MakePlan(settings_, input);
     }

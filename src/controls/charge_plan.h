@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <optional>
 
 class ManagedCharge;
@@ -40,6 +41,8 @@ public:
 
     // What the plan shows: the prices, the slots, the energy and cost, when and why it was made.
     const PlanView& view() const { return view_; }
+    // Each plan line once more, where the status lines are not kept (the journal).
+    void setNotice(std::function<void(const QString&)> notice) { log_.notice = std::move(notice); }
 
 Q_SIGNALS:
     void changed();
