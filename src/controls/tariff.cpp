@@ -91,7 +91,8 @@ bool ParseTariffCsv(const QByteArray& text, QVector<PriceSlot>* slots, QString* 
     slots->clear();
     const QList<QByteArray> lines = text.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
-        const QString line = QString::fromUtf8(lines.at(i)).trimmed();
+        // A spreadsheet's UTF-8 export starts with a byte-order mark.
+        const QString line = QString::fromUtf8(lines.at(i)).remove(QChar(0xFEFF)).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
             (i == 0 && line.startsWith(QLatin1String("start"), Qt::CaseInsensitive))) {
             continue;

@@ -132,8 +132,9 @@ TEST(Tariff, BothJsonShapesAndTheFileAreReadAndBadListsAreRefusedWithTheirReason
                                 &slots, &reason) &&
                 CheckTariff(&slots, now, &reason));
     EXPECT_EQ(slots.at(0).price, -0.01);
-    ASSERT_TRUE(ParseTariffCsv("start,end,price\n2026-12-07T21:00:00+01:00,2026-12-07T21:15:00+01:00,0.3\r\n",
-                               &slots, &reason));
+    ASSERT_TRUE(ParseTariffCsv(
+        "\xEF\xBB\xBFstart,end,price\n2026-12-07T21:00:00+01:00,2026-12-07T21:15:00+01:00,0.3\r\n", &slots,
+        &reason));
     EXPECT_EQ(slots.at(0).start.secsTo(slots.at(0).end), 900);
 
     const auto refused = [&](const QByteArray& json) {
