@@ -18,12 +18,7 @@ QVector<PriceSlot> Slots(const QDateTime& start, int minutes, int n, const QVect
 }
 
 PlanSettings Cheapest(double powerKw = 2.5) {
-    PlanSettings settings;
-    settings.mode = PlanSettings::Cheapest;
-    settings.readyBy = QTime(7, 0);
-    settings.targetSoc = 90;
-    settings.powerKw = powerKw;
-    return settings;
+    return {PlanSettings::Cheapest, QTime(7, 0), 90, std::nullopt, 0, 0.9, powerKw};
 }
 
 // Local time is Berlin's while it lives.
@@ -169,9 +164,6 @@ TEST(ChargeSettingsFile, APlanIsReadAndAWindowBesideItIsRefusedNamingTheFile) {
               QStringLiteral("[charge] window and plan exclude each other: a fixed window, or a plan from "
                              "the prices in ") +
                   path);
-    WriteAll(path, "[charge]\nplan = cheapest\n");
-    EXPECT_FALSE(ReadSettingsFile(path, &settings, &error));
-    EXPECT_TRUE(error.startsWith(QStringLiteral("[charge] plan = cheapest needs ready_by")));
 }
 
 namespace {

@@ -34,12 +34,7 @@ QStringList SlotStarts(const QJsonObject& plan) {
 // 10 kWh from 57 to 90 % at 2.5 kW: two hours.
 TEST_F(PublishTest, PricesInBothShapesMakeAPlanOnTheBrokerAndTheSwitchTurnsItOff) {
     server.registers[60032] = 10;
-    PlanSettings settings;
-    settings.mode = PlanSettings::Cheapest;
-    settings.readyBy = QTime(7, 0);
-    settings.targetSoc = 90;
-    settings.powerKw = 2.5;
-    shell.plan().setSettings(settings);
+    shell.plan().setSettings({PlanSettings::Cheapest, QTime(7, 0), 90, std::nullopt, 0, 0.9, 2.5});
     Broker broker("allow_anonymous true\n");
     ASSERT_TRUE(broker.start());
     Subscriber subscriber(broker.port());
