@@ -227,7 +227,8 @@ void ChargePlan::Replan(const QString& reason, bool sayAlways) {
 
 void ChargePlan::Run() {
     const QDateTime now = clock_.now();
-    if (!enabled_ || !charge_.settledRun() || charge_.state().active || (retry_ && attempted_.isValid())) {
+    if (!enabled_ || !charge_.firstReadBackDone() || charge_.state().active ||
+        (retry_ && attempted_.isValid())) {
         return; // a charge runs (this plan's, an earlier run's, or one it makes way for)
     }
     const auto current = std::find_if(view_.slots.begin(), view_.slots.end(), [&](const PlanSlot& slot) {

@@ -95,7 +95,7 @@ public:
 
     ChargeState state() const { return state_; }
     // The run's first read-back is done: an earlier run's charge is settled, a new one may start.
-    bool settledRun() const { return knowsDevice_; }
+    bool firstReadBackDone() const { return knowsDevice_; }
     // Each start, end and refusal once more, where the status lines are not kept (the journal).
     void setNotice(std::function<void(const QString&)> notice) { log_.notice = std::move(notice); }
 
