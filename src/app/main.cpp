@@ -266,7 +266,7 @@ int main(int argc, char** argv) {
     QuitOnStopSignals(*app);
     Start(shell, options, [&window] { window.show(); });
     const auto history = StartHistory(shell, clock, settings.history);
-    OpenHistoryOnClick(window, shell, *history, clock);
+    OpenHistoryOnClick(window, shell, *history, clock, [&shell] { return shell.plan().view(); });
     Demo demo(shell);
     if (options.demo && !StartDemo(demo, *app)) {
         return 1;
