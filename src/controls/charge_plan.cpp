@@ -151,7 +151,8 @@ void ChargePlan::Tick() {
     if (!settings_.enabled()) {
         return;
     }
-    if (!fileCheckedMs_ || clock_.monotonicMs() - *fileCheckedMs_ >= kFileCheckMs) {
+    // Every second while there are no prices yet (a file written just after the start), then every minute.
+    if (!fileCheckedMs_ || prices_.isEmpty() || clock_.monotonicMs() - *fileCheckedMs_ >= kFileCheckMs) {
         CheckFile();
     }
     if (readyBy_.isValid() && clock_.now() >= readyBy_) {
