@@ -46,7 +46,8 @@ PlanTopics::PlanTopics(MqttPublisher& publisher, ChargePlan& plan, bool control,
     connect(&publisher_.session(), &MqttSession::messageReceived, this,
             [this](const QByteArray& topic, const QByteArray& payload, bool) { Received(topic, payload); });
     const auto say = [this, &clock] {
-        publisher_.keep(charge_topic::kPlan, PlanJson(plan_.view(), plan_.enabled(), clock.now()));
+        publisher_.keep(charge_topic::kPlan,
+                        PlanJson(plan_.view(), plan_.enabled() && plan_.settings().enabled(), clock.now()));
     };
     connect(&plan_, &ChargePlan::changed, this, say);
     say();
