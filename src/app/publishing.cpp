@@ -10,6 +10,7 @@
 
 std::unique_ptr<MqttPublisher> StartPublishing(Shell& shell, const BrokerSettings& settings,
                                                const Clock& clock) {
+    shell.counterGuard().countsKwh = settings.deviceCountsKwh;
     if (!settings.enabled()) {
         return nullptr;
     }

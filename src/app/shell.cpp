@@ -61,6 +61,13 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     };
 
     boundary_.notify = [this](const QString& text) { status_.AppendStatusLine(text); };
+    guard_.say = [this](const QString& text, bool logged) {
+        status_.AppendStatusLine(text);
+        if (logged) {
+            log_.ErrorHandle(QStringLiteral("Implausible value"), QStringLiteral("0"),
+                             QStringLiteral("CounterGuard"), text);
+        }
+    };
 
     // Each decoder is an event of its own at the boundary, so that its failure is reported once
     // per run and its recovery is seen, whatever the other blocks do in between.
@@ -71,6 +78,9 @@ Shell::Shell(const Clock& clock, Prompter& prompter, QObject* parent)
     decoders.blockB = [this](const QByteArray& data) {
         boundary_.run(QStringLiteral("DecodeBlockB"), [&] {
             DecodeBlockB(decode_, data);
+            // What is built on the reading gets no counter that went back; the classic files
+            // and the window keep what was read.
+            reading_ = guard_.apply(reading_);
             Q_EMIT pollCycleCompleted();
             Q_EMIT cycleCompleted(reading_);
         });
@@ -195,6 +205,7 @@ void Shell::Form_Load(const QString& commandLine) {
         }
         readNight(form_);
         charge_.restore();
+        guard_.restore();
         // Only a midnight seen while running is saved: not one that passed before start-up.
         rollover_.Loaded();
         timer2_.start();

@@ -5,6 +5,7 @@
 #include "controls/managed_charge.h"
 #include "decode/block_a.h"
 #include "decode/decode_context.h"
+#include "energy/counter_guard.h"
 #include "energy/day_rollover.h"
 #include "link/connection.h"
 #include "link/status_pane.h"
@@ -74,6 +75,7 @@ public:
     ManagedCharge& charge() { return charge_; }
     // The charge plan from the day's prices; its view() and changed() are the day chart's.
     ChargePlan& plan() { return plan_; }
+    CounterGuard& counterGuard() { return guard_; }
     // The figures of the last completed poll cycle.
     const Reading& reading() const { return reading_; }
 
@@ -109,6 +111,7 @@ private:
     StatusPane status_;
     ModbusLink link_;
     FileFailures fileFailures_;
+    CounterGuard guard_{fileFailures_};
     DeviceIdentity identity_;
     DecodeContext decode_;
     QTimer timer1_;
