@@ -31,6 +31,12 @@ bool FaultLink::Parse(const QString& text, Kind* kind, double* seconds) {
         *kind = name == QLatin1String("away") ? Kind::Away : Kind::Slow;
         return ok && *seconds > 0 && (*kind == Kind::Slow || *seconds == std::floor(*seconds));
     }
+    if (name == QLatin1String("counter-glitch") && parts.size() <= 2) {
+        bool ok = true;
+        *seconds = parts.size() == 2 ? parts[1].toInt(&ok) : 20;
+        *kind = Kind::CounterGlitch;
+        return ok && *seconds >= 1;
+    }
     if (name == QLatin1String("slow")) {
         return false;
     }
@@ -158,6 +164,18 @@ void FaultLink::answer(Pair* pair, const QByteArray& frame) {
     }
     if (kind_ == Kind::BusyWrites) {
         client->write(frame);
+        return;
+    }
+    // The 24 registers from 60166 (48 bytes): the PV charge lifetime counter is their first four.
+    if (kind_ == Kind::CounterGlitch) {
+        QByteArray glitched = frame;
+        if (frame.size() == 9 + 48 && quint8(frame[7]) == 3 && quint8(frame[8]) == 48 &&
+            ++counterAnswers_ % static_cast<int>(seconds_) == 0) {
+            glitched.replace(9, 8, QByteArray(8, '\0'));
+            std::printf("fault: PV charge lifetime counter read as 0\n");
+            std::fflush(stdout);
+        }
+        client->write(glitched);
         return;
     }
     const bool spoil = kind_ == Kind::Split || kind_ == Kind::Trail || (++answers_ % 3) == 0;

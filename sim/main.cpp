@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
                        "silent, close (half an answer, then hang up), garbage; every third answer. "
                        "trail: two checksum bytes after every answer. "
                        "away:N: gone for N seconds, back for N seconds. busy-writes: exception 6 "
-                       "(busy) to the first two tries of each write. slow:S: every answer S seconds late."),
+                       "(busy) to the first two tries of each write. slow:S: every answer S seconds late. "
+                       "counter-glitch:N: the PV charge lifetime counter reads 0 in every Nth cycle (20)."),
         QStringLiteral("KIND"));
     const QCommandLineOption tariff(
         QStringLiteral("tariff"),
