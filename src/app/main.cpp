@@ -7,6 +7,7 @@
 #include "app/publishing.h"
 #include "app/shell.h"
 #include "app/window_program.h"
+#include "publish/broker_memory.h"
 #include "support/clock.h"
 #include "support/journal.h"
 #include "support/prompter.h"
@@ -185,6 +186,11 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         SystemClock clock;
         return EndChargeAndExit(options, settings, clock);
+    }
+    // Home Assistant would take a counter in another unit as a jump of 1000 times.
+    if (broker.enabled() && !RememberEnergyUnit(broker.deviceCountsKwh, &error)) {
+        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
+        return 2;
     }
 
     const bool headless = options.headless;

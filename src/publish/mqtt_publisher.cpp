@@ -2,6 +2,7 @@
 
 #include "support/clock.h"
 #include "support/error_log.h"
+#include "support/file_failures.h"
 
 #include <QSet>
 
@@ -34,15 +35,43 @@ MqttPublisher::MqttPublisher(const BrokerSettings& settings, const Clock& clock,
     connect(&session_, &MqttSession::messageReceived, this, &MqttPublisher::Received);
     connect(&session_, &MqttSession::ready, this, &MqttPublisher::Flush);
     session_.subscribe(kHomeAssistantStatus);
+    // An entry goes out once the event that made it is over, whatever the installation does.
+    errorsTimer_.setSingleShot(true);
+    errorsTimer_.setInterval(0);
+    connect(&errorsTimer_, &QTimer::timeout, this, &MqttPublisher::FlushErrors);
+    log_.entered = [this] { errorsTimer_.start(); };
+    announced_ = ReadAnnounced();
+    const QString known = configuredPrefix_.isEmpty() ? announced_.prefix : configuredPrefix_;
+    if (!known.isEmpty()) {
+        MoveTo(known);
+        session_.open();
+    }
 }
 
 MqttPublisher::~MqttPublisher() {
+    log_.entered = nullptr;
     session_.publish(Topic("/availability"), "offline", true);
     session_.close();
 }
 
 void MqttPublisher::cycleCompleted(const Reading& reading) {
     correctionArmed_ = true;
+    if (!ValidSerial(reading.serial)) {
+        if (!badSerial_) {
+            badSerial_ = true;
+            QString shown;
+            for (const QChar c : reading.serial) {
+                shown += c.unicode() >= 0x20 && c.unicode() < 0x7f
+                             ? QString(c)
+                             : QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            }
+            SayProblem(QStringLiteral("The serial number read (\"%1\") names no device: nothing is published "
+                                      "until a valid one is read")
+                           .arg(shown));
+        }
+        return;
+    }
+    badSerial_ = false;
     const int periodMs = pollPeriodMs ? pollPeriodMs() : 60000;
     staleTimer_.start(3 * periodMs);
     // Expiry counts the states sent, which come at most once a second.
@@ -107,16 +136,66 @@ void MqttPublisher::NewIdentity(const Reading& reading, int expireAfterSeconds) 
     discovery_ = discovery;
     discoverySent_ = false;
     if (prefix != prefix_) {
-        // The topics and the last will move: a fresh session carries them.
-        if (!prefix_.isEmpty()) {
-            session_.unsubscribe(Topic("/availability"));
+        const bool started = !prefix_.isEmpty();
+        MoveTo(prefix);
+        if (started) {
+            session_.restart();
         }
-        const QString previous = std::exchange(prefix_, prefix);
-        session_.setWill(Topic("/availability"), "offline");
-        session_.subscribe(Topic("/availability"));
-        availabilitySent_ = false;
-        Q_EMIT prefixChanged(previous);
-        session_.restart();
+    }
+    Announce(reading);
+}
+
+void MqttPublisher::MoveTo(const QString& prefix) {
+    // The topics and the last will move: a fresh session carries them.
+    if (!prefix_.isEmpty()) {
+        session_.unsubscribe(Topic("/availability"));
+    }
+    const QString previous = std::exchange(prefix_, prefix);
+    session_.setWill(Topic("/availability"), "offline");
+    session_.subscribe(Topic("/availability"));
+    availabilitySent_ = false;
+    Q_EMIT prefixChanged(previous);
+}
+
+void MqttPublisher::Announce(const Reading& reading) {
+    const Announced now{Printable(reading.serial), prefix_};
+    if (now.serial == announced_.serial && now.prefix == announced_.prefix) {
+        return;
+    }
+    if (!announced_.serial.isEmpty() && announced_.serial != now.serial) {
+        // Another installation, or another battery in it: the device announced before would stay in
+        // Home Assistant with entities no one updates.
+        Reading earlier;
+        earlier.serial = announced_.serial;
+        QSet<QByteArray> current;
+        for (const MqttMessage& message : discovery_) {
+            current.insert(message.topic);
+        }
+        for (const MqttMessage& message : DiscoveryMessages(earlier, announced_.prefix, 0, true)) {
+            if (!current.contains(message.topic) && !clear_.contains(message.topic)) {
+                clear_.append(message.topic);
+            }
+        }
+        SayProblem(QStringLiteral("The serial number is now %1, no longer %2: the Home Assistant device %2 "
+                                  "is removed")
+                       .arg(now.serial, announced_.serial));
+    }
+    FileFailure failure;
+    if (WriteAnnounced(now, &failure)) {
+        announced_ = now;
+        announceFailing_ = false;
+    } else if (!announceFailing_) {
+        announceFailing_ = true;
+        SayProblem(QStringLiteral("Cannot write \"%1\" (%2): a new serial number may leave the old device "
+                                  "in Home Assistant")
+                       .arg(QString::fromLatin1(kAnnouncedFile), failure.description));
+    }
+}
+
+void MqttPublisher::SayProblem(const QString& text) {
+    log_.ErrorHandle(QStringLiteral("Identity"), QStringLiteral("0"), QStringLiteral("MqttPublisher"), text);
+    if (session_.notify) {
+        session_.notify(text);
     }
 }
 
@@ -201,14 +280,19 @@ void MqttPublisher::Flush() {
         session_.publish(Topic("/state"), newestState_, true);
         stateSent_ = true;
     }
-    if (errorsSaid_ != log_.entriesSinceStart()) {
-        errorsSaid_ = log_.entriesSinceStart();
-        session_.publish(Topic("/errors"), ErrorsJson(errorsSaid_, log_.lastEntry()), true);
-    }
+    FlushErrors();
     for (Kept& k : kept_) {
         if (!k.sent) {
             session_.publish(prefix_.toUtf8() + k.leaf, k.payload, true);
             k.sent = true;
         }
+    }
+}
+
+void MqttPublisher::FlushErrors() {
+    // Said at once, even behind output still waiting for the socket: entries are few.
+    if (session_.connected() && !prefix_.isEmpty() && errorsSaid_ != log_.entriesSinceStart() &&
+        session_.publish(Topic("/errors"), ErrorsJson(log_.entriesSinceStart(), log_.lastEntry()), true)) {
+        errorsSaid_ = log_.entriesSinceStart();
     }
 }

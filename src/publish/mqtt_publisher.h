@@ -1,5 +1,6 @@
 #pragma once
 
+#include "publish/broker_memory.h"
 #include "publish/broker_settings.h"
 #include "publish/discovery.h"
 #include "publish/mqtt_session.h"
@@ -17,7 +18,10 @@ class ErrorLog;
 
 // What the installation looks like on the broker: the newest state, Home Assistant's discovery
 // configs, the availability and the error-log count. It connects once the first poll has named
-// the installation (its serial number is in the topics and the last will). While the broker is
+// the installation (its serial number is in the topics and the last will), or at once under the
+// prefix configured or last announced from the working folder, so that the availability and the
+// errors are there while the installation cannot be reached. A serial number that is no valid text
+// names nothing: such a cycle is not published. While the broker is
 // away only the newest state is kept. The availability says "online" while poll cycles complete,
 // "offline" once none has for three poll periods or the link is lost, and is said again when
 // anything else appears there; Home Assistant's birth message brings everything again.
@@ -61,6 +65,10 @@ Q_SIGNALS:
 
 private:
     void NewIdentity(const Reading& reading, int expireAfterSeconds);
+    void MoveTo(const QString& prefix);
+    void Announce(const Reading& reading);
+    void SayProblem(const QString& text);
+    void FlushErrors();
     void SessionStarted();
     void Received(const QByteArray& topic, const QByteArray& payload, bool retained);
     void SetLive(bool live);
@@ -97,6 +105,11 @@ private:
     // never trade messages faster than they poll.
     bool correctionArmed_ = true;
     int errorsSaid_ = -1;
+    QTimer errorsTimer_;
+    // The device the folder announced last, and whether a bad serial read is being said.
+    Announced announced_;
+    bool badSerial_ = false;
+    bool announceFailing_ = false;
     struct Kept {
         QByteArray leaf;
         QByteArray payload;

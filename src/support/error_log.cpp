@@ -27,6 +27,9 @@ void ErrorLog::ErrorHandle(const QString& error, const QString& line, const QStr
     // Files of the other writers are closed by their own scope; nothing is left open here.
     lastEntry_ = EntryLine(error, line, procedure, description);
     ++entries_;
+    if (entered) {
+        entered();
+    }
     if (echo) {
         echo(lastEntry_);
     }

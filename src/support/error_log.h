@@ -35,6 +35,8 @@ public:
     const QString& lastEntry() const { return lastEntry_; }
     // Sees each entry line as it is logged (headless mode copies it into the journal).
     std::function<void(const QString&)> echo;
+    // Told of each entry as it is made (the publisher's errors sensor).
+    std::function<void()> entered;
 
     QString AppName = QStringLiteral("ModbusClient");
     QString ProcedureName;
