@@ -117,10 +117,16 @@ void DecodeBlockA(DecodeContext& ctx, DeviceIdentity& identity, const QByteArray
 
     if (ctx.reading != nullptr) {
         Reading& reading = *ctx.reading;
-        reading.serial = identity.SerialText;
-        reading.hardware = form.HW;
-        reading.firmware = identity.FirmwareText;
-        reading.ratedPvW = identity.RatedPVPower;
+        if (!ValidSerial(identity.readingSerial)) {
+            identity.readingSerial = WordText(w, 0, 10);
+            identity.readingHardware = VersionText(w[10]);
+            identity.readingFirmware = WordText(w, 11, 15);
+            identity.readingRatedPvW = ToUInt32(w[27], w[28]);
+        }
+        reading.serial = identity.readingSerial;
+        reading.hardware = identity.readingHardware;
+        reading.firmware = identity.readingFirmware;
+        reading.ratedPvW = identity.readingRatedPvW;
         reading.ratedBatteryW = ToUInt32(w[29], w[30]);
         // An implausible figure is none.
         reading.capacityKWh = badSize ? std::nullopt : std::optional<int64_t>(size);

@@ -15,6 +15,12 @@ struct DeviceIdentity {
     int32_t RatedPVPower = 0;
     int32_t RatedBatteryPower = 0;
     int32_t BatteryCapacityValue = 0;
+    // The identity handed on with each reading: read again every cycle until its serial number is
+    // valid text, then kept, so that one bad read neither names nor renames the device.
+    QString readingSerial;
+    QString readingHardware;
+    QString readingFirmware;
+    int64_t readingRatedPvW = 0;
     // A state of charge or a capacity no battery has is being read (said once per run of them).
     bool implausibleSoc = false;
     bool implausibleCapacity = false;

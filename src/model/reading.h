@@ -34,3 +34,21 @@ struct Reading {
     // The day's counters: the lifetime counter less the night snapshot's; none without one.
     std::array<std::optional<double>, 4> today{};
 };
+
+// A serial number that can name a device: printable ASCII, not blank, padded at most with zero
+// bytes and blanks at its end. Anything else is a bad read, never an identity.
+inline bool ValidSerial(const QString& serial) {
+    qsizetype end = serial.size();
+    while (end > 0 && (serial.at(end - 1) == QChar(0) || serial.at(end - 1) == QLatin1Char(' '))) {
+        --end;
+    }
+    bool blank = true;
+    for (qsizetype i = 0; i < end; ++i) {
+        const char16_t c = serial.at(i).unicode();
+        if (c < 0x20 || c >= 0x7f) {
+            return false;
+        }
+        blank = blank && c == u' ';
+    }
+    return !blank;
+}

@@ -214,6 +214,10 @@ void MqttSession::StartClient(const QString& host) {
     mosquitto_connect_callback_set(mosq_, &MqttSession::OnConnack);
     mosquitto_disconnect_callback_set(mosq_, &MqttSession::OnDisconnect);
     mosquitto_message_callback_set(mosq_, &MqttSession::OnMessage);
+    if (!settings_.caFile.isEmpty()) {
+        // Only for TLS: every message the library logs would otherwise be formatted for nothing.
+        mosquitto_log_callback_set(mosq_, &MqttSession::OnLog);
+    }
     int rc = mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     if (rc == MOSQ_ERR_SUCCESS && !willTopic_.isEmpty()) {
         rc = mosquitto_will_set(mosq_, willTopic_.constData(), static_cast<int>(willPayload_.size()),
@@ -241,7 +245,8 @@ void MqttSession::StartClient(const QString& host) {
     rc = mosquitto_connect_async(mosq_, host.toUtf8().constData(), settings_.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         const int error = errno;
-        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicSocketErrno(error) : 10053, 10, LibraryText(rc, error));
+        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicSocketErrno(error) : 10053, 10,
+               Cause(0, LibraryText(rc, error)));
         return;
     }
     const int fd = mosquitto_socket(mosq_);
@@ -272,6 +277,27 @@ void MqttSession::OnMessage(mosquitto*, void* self, const mosquitto_message* mes
          QByteArray(static_cast<const char*>(message->payload), message->payloadlen), message->retain});
 }
 
+void MqttSession::OnLog(mosquitto*, void* self, int level, const char* text) {
+    // TLS failures come back as one code; only the library's log says which check failed.
+    if (level == MOSQ_LOG_ERR && std::strstr(text, "certificate verify failed") != nullptr) {
+        static_cast<MqttSession*>(self)->certificateRejected_ = true;
+    }
+}
+
+QString MqttSession::Cause(int connack, const QString& text) const {
+    if (certificateRejected_) {
+        return QStringLiteral(
+                   "certificate verification failed: the broker's certificate is not signed by the CA "
+                   "in %1, or does not name %2")
+            .arg(settings_.caFile, settings_.host);
+    }
+    if ((connack == 4 || connack == 5) && !settings_.user.isEmpty() && settings_.password.isEmpty()) {
+        return text + QStringLiteral(": no password for user %1, as %2 is not set")
+                          .arg(settings_.user, QString::fromLatin1(kPasswordVariable));
+    }
+    return text;
+}
+
 void MqttSession::AfterLoop(int rc) {
     if (mosq_ == nullptr) {
         return;
@@ -281,7 +307,7 @@ void MqttSession::AfterLoop(int rc) {
     if (connack == 0) {
         Started();
     } else if (connack > 0) {
-        GiveUp(10061, 20, Clause(mosquitto_connack_string(connack)));
+        GiveUp(10061, 20, Cause(connack, Clause(mosquitto_connack_string(connack))));
         return;
     }
     if (dropped_ || (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) || mosquitto_socket(mosq_) < 0) {
@@ -291,7 +317,8 @@ void MqttSession::AfterLoop(int rc) {
         if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
             text += QStringLiteral(": ") + LibraryText(rc, error);
         }
-        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicSocketErrno(error) : 10053, wasConnected ? 30 : 10, text);
+        GiveUp(rc == MOSQ_ERR_ERRNO ? ClassicSocketErrno(error) : 10053, wasConnected ? 30 : 10,
+               Cause(0, text));
         return;
     }
     const mosquitto* session = mosq_;
@@ -358,6 +385,7 @@ void MqttSession::Teardown() {
     connackRc_ = -1;
     dropped_ = false;
     received_.clear();
+    certificateRejected_ = false;
 }
 
 void MqttSession::GiveUp(int number, int step, const QString& description) {

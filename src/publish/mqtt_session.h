@@ -83,6 +83,9 @@ private:
     static void OnConnack(mosquitto* mosq, void* self, int rc);
     static void OnDisconnect(mosquitto* mosq, void* self, int rc);
     static void OnMessage(mosquitto* mosq, void* self, const mosquitto_message* message);
+    static void OnLog(mosquitto* mosq, void* self, int level, const char* text);
+    // The cause behind a refusal or a failed session, where one is known.
+    QString Cause(int connack, const QString& text) const;
 
     void Connect();
     void StartClient(const QString& host);
@@ -118,4 +121,6 @@ private:
     bool dropped_ = false;
     int dropErrno_ = 0;
     QList<Received> received_;
+    // The library said the broker's certificate did not verify.
+    bool certificateRejected_ = false;
 };

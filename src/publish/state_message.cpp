@@ -6,8 +6,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
-
 QString Printable(const QString& text) {
     // The identity texts hold the registers' characters as they stand, zero bytes and padding too.
     QString out;
@@ -18,17 +16,6 @@ QString Printable(const QString& text) {
         }
     }
     return out.trimmed();
-}
-
-bool ValidSerial(const QString& serial) {
-    qsizetype end = serial.size();
-    while (end > 0 && (serial.at(end - 1) == QChar(0) || serial.at(end - 1) == QLatin1Char(' '))) {
-        --end;
-    }
-    const QStringView text = QStringView(serial).left(end);
-    return !text.trimmed().isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
-        return c.unicode() >= 0x20 && c.unicode() < 0x7f;
-    });
 }
 
 QString IsoTime(const QDateTime& t) {

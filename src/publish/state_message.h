@@ -15,10 +15,6 @@ struct MqttMessage {
 // A text without its control characters and the blanks around it.
 QString Printable(const QString& text);
 
-// A serial number that can name a device: printable ASCII, not blank, padded at most with zero
-// bytes and blanks at its end. Anything else is a bad read, never an identity.
-bool ValidSerial(const QString& serial);
-
 // The serial number as one topic level: letters, digits, "_" and "-" only; "unknown" when the
 // installation reported none. A serial that needed characters replaced gets a short hash of
 // itself, so that serials differing only in those characters stay apart.

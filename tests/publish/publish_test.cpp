@@ -113,6 +113,14 @@ TEST_F(PublishTest, AWrongPasswordIsLoggedOnceAndPollingGoesOn) {
     EXPECT_TRUE(log.contains("not authorised")) << log.toStdString();
     EXPECT_FALSE(log.contains("wrong-secret"));
     EXPECT_EQ(CrLfLines(QStringLiteral("Battery.txt")).size(), 16);
+
+    // A user without the password variable: the entry names the variable.
+    publisher.reset();
+    settings.password.clear();
+    Publish(settings);
+    ASSERT_TRUE(WaitUntil([&] { return BrokerEntries() == 2; }));
+    EXPECT_TRUE(ReadAll(QStringLiteral("ModbusClient errors.log"))
+                    .contains("no password for user meter, as MODBUSCLIENT_MQTT_PASSWORD is not set"));
 }
 
 TEST_F(PublishTest, OverTlsTheBrokerIsReachedByItsNameAndItsCertificateIsChecked) {
@@ -148,6 +156,10 @@ TEST_F(PublishTest, OverTlsTheBrokerIsReachedByItsNameAndItsCertificateIsChecked
     ASSERT_TRUE(WaitUntil([&] { return publisher->attempts() >= 3; }));
     EXPECT_FALSE(publisher->connected());
     EXPECT_EQ(BrokerEntries(), 1);
+    EXPECT_TRUE(
+        ReadAll(QStringLiteral("ModbusClient errors.log"))
+            .contains("certificate verification failed: the broker's certificate is not signed by the "
+                      "CA in other.crt"));
 }
 
 TEST_F(PublishTest, ABrokerThatNeverAnswersDoesNotDelayThePollCycle) {
