@@ -223,6 +223,7 @@ void FaultLink::answer(Pair* pair, const QByteArray& frame) {
     }
     case Kind::Away:
     case Kind::BusyWrites:
+    case Kind::CounterGlitch:
     case Kind::Slow:
         break;
     }
