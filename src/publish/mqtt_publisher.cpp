@@ -44,7 +44,8 @@ MqttPublisher::MqttPublisher(const BrokerSettings& settings, const Clock& clock,
     const QString known = configuredPrefix_.isEmpty() ? announced_.prefix : configuredPrefix_;
     if (!known.isEmpty()) {
         MoveTo(known);
-        session_.open();
+        // Once the caller has set the session up (its persistent id) and the event loop runs.
+        QTimer::singleShot(0, this, [this] { session_.open(); });
     }
 }
 
