@@ -216,8 +216,10 @@ TEST_F(FaultTest, AFullDiskNeverEmptiesTheStateFile) {
         ASSERT_TRUE(WaitUntil([&] { return !shell.link().awaitingResponse() && cycles() == 1; }));
         EXPECT_EQ(ReadAll(QStringLiteral("Battery.txt")), good) << "cycle " << i;
     }
-    ASSERT_EQ(entries().size(), 1);
+    // Each file once: the state file, then the counters kept for the publisher and the history.
+    ASSERT_EQ(entries().size(), 2);
     EXPECT_TRUE(entries().first().contains(QStringLiteral("Could not write Battery.txt: Disk full")));
+    EXPECT_TRUE(entries().last().contains(QStringLiteral("Could not write ModbusClient counters.json")));
 }
 
 TEST_F(FaultTest, AnAnswerDrippingInByteByByteIsOneResponse) {
