@@ -13,7 +13,7 @@ class CounterGuardTest : public InTempDir {
 protected:
     Reading At(int minutes, double pvCharge, std::optional<double> today = std::nullopt) const {
         Reading r;
-        r.time = QDateTime(QDate(2026, 12, 7), QTime(12, 0)).addSecs(60 * minutes);
+        r.time = QDateTime(QDate(2026, 12, 7), QTime(12, 0)).addSecs(qint64{60} * minutes);
         r.ratedBatteryW = 5000;
         r.lifetime = {pvCharge, 10, 20, 30};
         r.today[Reading::PvCharge] = today;

@@ -38,8 +38,8 @@ protected:
         return static_cast<int>(ReadAll(QStringLiteral("ModbusClient errors.log")).count(text));
     }
     void SetSerial(const QByteArray& serial) {
-        for (int i = 0; i < 10; ++i) {
-            server.registers[60000 + i] = serial.at(2 * i) * 256 + serial.at(2 * i + 1);
+        for (qsizetype i = 0; i < serial.size(); i += 2) {
+            server.registers[60000 + static_cast<int>(i / 2)] = serial.at(i) * 256 + serial.at(i + 1);
         }
     }
 
