@@ -79,7 +79,7 @@ void CounterGuard::Check(int index, double raw, const QDateTime& time, double ra
     const QString name = QLatin1String(kNames[index]);
     const QString unit = countsKwh ? QStringLiteral(" kWh") : QStringLiteral(" Wh");
     if (Plausible(c.accepted, c.acceptedAt, raw, time, ratedW)) {
-        if (c.rejecting) {
+        if (rejections_.succeeded(name)) {
             Say(QStringLiteral("%1 lifetime counter reads %2%3 again").arg(name, DecimalText(raw), unit),
                 false);
         }
@@ -87,11 +87,9 @@ void CounterGuard::Check(int index, double raw, const QDateTime& time, double ra
         dirty_ = true;
         return;
     }
-    if (!c.rejecting) {
-        c.rejecting = true;
-        const QString why = raw < c.accepted
-                                ? QStringLiteral("below")
-                                : QStringLiteral("more than the installation can have moved since");
+    const QString why = raw < c.accepted ? QStringLiteral("below")
+                                         : QStringLiteral("more than the installation can have moved since");
+    if (rejections_.failed(name, why)) {
         Say(QStringLiteral("%1 lifetime counter read %2%3, %4 the last accepted %5%3: not used")
                 .arg(name, DecimalText(raw), unit, why, DecimalText(c.accepted)),
             true);
@@ -113,6 +111,7 @@ void CounterGuard::Check(int index, double raw, const QDateTime& time, double ra
                 .arg(DecimalText(raw), unit, DecimalText(c.accepted)),
             true);
         c = Counter::At(raw, time);
+        rejections_.succeeded(name);
         dirty_ = true;
         save();
     }

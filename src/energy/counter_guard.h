@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/reading.h"
+#include "support/failure_runs.h"
 
 #include <QDateTime>
 #include <QString>
@@ -46,7 +47,6 @@ private:
     struct Counter {
         double accepted = 0;
         QDateTime acceptedAt;
-        bool rejecting = false;
         // A level read instead, and for how many cycles in a row.
         double candidate = 0;
         QDateTime candidateAt;
@@ -66,6 +66,7 @@ private:
     FileFailures& failures_;
     QString path_;
     std::array<Counter, 4> counters_{};
+    FailureRuns rejections_;
     bool known_ = false;
     bool dirty_ = false;
     QDateTime savedAt_;

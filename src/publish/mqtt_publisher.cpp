@@ -58,8 +58,7 @@ MqttPublisher::~MqttPublisher() {
 void MqttPublisher::cycleCompleted(const Reading& reading) {
     correctionArmed_ = true;
     if (!ValidSerial(reading.serial)) {
-        if (!badSerial_) {
-            badSerial_ = true;
+        if (problems_.failed(QStringLiteral("serial"))) {
             QString shown;
             for (const QChar c : reading.serial) {
                 shown += c.unicode() >= 0x20 && c.unicode() < 0x7f
@@ -72,7 +71,7 @@ void MqttPublisher::cycleCompleted(const Reading& reading) {
         }
         return;
     }
-    badSerial_ = false;
+    problems_.succeeded(QStringLiteral("serial"));
     const int periodMs = pollPeriodMs ? pollPeriodMs() : 60000;
     staleTimer_.start(3 * periodMs);
     // Expiry counts the states sent, which come at most once a second.
@@ -184,9 +183,8 @@ void MqttPublisher::Announce(const Reading& reading) {
     FileFailure failure;
     if (WriteAnnounced(now, &failure)) {
         announced_ = now;
-        announceFailing_ = false;
-    } else if (!announceFailing_) {
-        announceFailing_ = true;
+        problems_.succeeded(QStringLiteral("announced"));
+    } else if (problems_.failed(QStringLiteral("announced"))) {
         SayProblem(QStringLiteral("Cannot write \"%1\" (%2): a new serial number may leave the old device "
                                   "in Home Assistant")
                        .arg(QString::fromLatin1(kAnnouncedFile), failure.description));

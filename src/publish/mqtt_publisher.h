@@ -6,6 +6,7 @@
 #include "publish/mqtt_session.h"
 
 #include "model/reading.h"
+#include "support/failure_runs.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -106,10 +107,9 @@ private:
     bool correctionArmed_ = true;
     int errorsSaid_ = -1;
     QTimer errorsTimer_;
-    // The device the folder announced last, and whether a bad serial read is being said.
+    // The device the folder announced last; a bad serial read and a failing write, said once a run.
     Announced announced_;
-    bool badSerial_ = false;
-    bool announceFailing_ = false;
+    FailureRuns problems_;
     struct Kept {
         QByteArray leaf;
         QByteArray payload;

@@ -49,14 +49,4 @@ TEST_F(CounterGuardTest, TheLastAcceptedValuesOutliveTheRunAndBoundTheNextOne) {
     EXPECT_EQ(guard.apply(At(24 * 60 + 4, 245051)).lifetime[Reading::PvCharge], 245051);
 }
 
-TEST_F(CounterGuardTest, AFileThatCannotBeReadIsSaidAndTheNextValuesTaken) {
-    WriteAll(QString::fromLatin1(kCountersFile), "{\"counters\": [1, 2]}");
-    CounterGuard guard(failures);
-    guard.say = [this](const QString& text, bool logged) { said.append(text + (logged ? "!" : "")); };
-    guard.restore();
-    ASSERT_EQ(said.size(), 1);
-    EXPECT_TRUE(said[0].endsWith("cannot be read: the next counters read are taken as they are!"));
-    EXPECT_EQ(guard.apply(At(0, 7)).lifetime[Reading::PvCharge], 7);
-}
-
 } // namespace

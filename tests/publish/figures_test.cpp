@@ -88,28 +88,25 @@ TEST_F(FiguresTest, ABlankSerialNamesNothingUntilAValidOneIsRead) {
     EXPECT_EQ(ReadAnnounced().serial, QStringLiteral("TX2026SN0042"));
 }
 
-TEST_F(FiguresTest, ANewSerialClearsTheDeviceAnnouncedBefore) {
-    WriteAnnounced({QStringLiteral("OLD0001"), QStringLiteral("modbusclient/OLD0001")}, &failure);
-    Start();
-    const QByteArray old = "homeassistant/sensor/OLD0001/pv_charge_total/config";
-    ASSERT_TRUE(WaitUntil([&] { return !subscriber->on(old).isEmpty(); }));
-    EXPECT_EQ(subscriber->on(old).last(), "(null)");
-    EXPECT_EQ(Entries("The serial number is now TX2026SN0042, no longer OLD0001"), 1);
-    EXPECT_EQ(ReadAnnounced().prefix, QString::fromLatin1(prefix));
-}
-
-TEST_F(FiguresTest, AwayAtStartUpTheRememberedPrefixSaysOfflineAndEachErrorAtOnce) {
-    WriteAnnounced({QStringLiteral("TX2026SN0042"), QString::fromLatin1(prefix)}, &failure);
+TEST_F(FiguresTest, AwayAtStartUpTheRememberedDeviceSaysOfflineAndEachErrorThenANewSerialClearsIt) {
+    const QByteArray old = "modbusclient/OLD0001";
+    WriteAnnounced({QStringLiteral("OLD0001"), QString::fromLatin1(old)}, &failure);
     ASSERT_TRUE(broker.start());
     subscriber = std::make_unique<Subscriber>(broker.port());
     Publish(On(broker.port()));
-    ASSERT_TRUE(WaitUntil([&] { return !subscriber->on(prefix + "/availability").isEmpty(); }));
-    EXPECT_EQ(subscriber->on(prefix + "/availability").last(), "offline");
+    ASSERT_TRUE(WaitUntil([&] { return !subscriber->on(old + "/availability").isEmpty(); }));
+    EXPECT_EQ(subscriber->on(old + "/availability").last(), "offline");
     for (int count = 1; count <= 3; ++count) {
         shell.log().ErrorHandle(QStringLiteral("10061"), QStringLiteral("10"), QStringLiteral("Test"));
-        ASSERT_TRUE(WaitUntil([&] { return subscriber->last(prefix + "/errors").value("count") == count; }));
+        ASSERT_TRUE(WaitUntil([&] { return subscriber->last(old + "/errors").value("count") == count; }));
     }
-    EXPECT_TRUE(subscriber->on(prefix + "/state").isEmpty());
+    // The installation is back with another battery: the old device goes from Home Assistant.
+    Connect();
+    const QByteArray config = "homeassistant/sensor/OLD0001/pv_charge_total/config";
+    ASSERT_TRUE(WaitUntil([&] { return !subscriber->on(config).isEmpty(); }));
+    EXPECT_EQ(subscriber->on(config).last(), "(null)");
+    EXPECT_EQ(Entries("The serial number is now TX2026SN0042, no longer OLD0001"), 1);
+    EXPECT_EQ(ReadAnnounced().prefix, QString::fromLatin1(prefix));
 }
 
 class EnergyUnitTest : public InTempDir {};
