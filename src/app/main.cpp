@@ -187,11 +187,6 @@ int main(int argc, char** argv) {
         SystemClock clock;
         return EndChargeAndExit(options, settings, clock);
     }
-    // Home Assistant would take a counter in another unit as a jump of 1000 times.
-    if (broker.enabled() && !RememberEnergyUnit(broker.deviceCountsKwh, &error)) {
-        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
-        return 2;
-    }
 
     const bool headless = options.headless;
     if (headless && !qEnvironmentVariableIsSet("QT_NO_GLIB")) {
@@ -214,6 +209,12 @@ int main(int argc, char** argv) {
     if (options.demo && (!Demo::EnterFolder(&error) || !Demo::ReadChargePlan(&settings.charge, &error))) {
         PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
         return 1;
+    }
+    // In the folder the counters were published from: Home Assistant would take a counter in
+    // another unit as a jump of 1000 times.
+    if (broker.enabled() && !RememberEnergyUnit(broker.deviceCountsKwh, &error)) {
+        PrintToStderr(Priority::Error, QStringLiteral("ModbusClient: ") + error);
+        return 2;
     }
 
     SystemClock clock;
