@@ -117,6 +117,28 @@ void CounterGuard::Check(int index, double raw, const QDateTime& time, double ra
     }
 }
 
+double CounterGuard::DayStart(int index, double night, const Counter& before, const QDateTime& time,
+                              double ratedW) {
+    Day& day = days_[static_cast<size_t>(index)];
+    if (day.night == night) {
+        return day.start;
+    }
+    // A new snapshot is the counters as read at midnight: a bad read then would make the whole
+    // lifetime one day's figure. It must be the value accepted last, or plausibly above it.
+    const bool seen = day.night.has_value();
+    day.night = night;
+    day.start = night;
+    if (seen && !Plausible(before.accepted, before.acceptedAt, night, time, ratedW)) {
+        day.start = before.accepted;
+        const QString unit = countsKwh ? QStringLiteral(" kWh") : QStringLiteral(" Wh");
+        Say(QStringLiteral("%1 lifetime counter in the night snapshot is %2%3, not plausible after %4%3: the "
+                           "day counts from %4%3")
+                .arg(QLatin1String(kNames[index]), DecimalText(night), unit, DecimalText(before.accepted)),
+            true);
+    }
+    return day.start;
+}
+
 Reading CounterGuard::apply(const Reading& raw) {
     Reading guarded = raw;
     lastTime_ = raw.time;
@@ -130,11 +152,14 @@ Reading CounterGuard::apply(const Reading& raw) {
     } else {
         const double ratedW = static_cast<double>(std::max(raw.ratedBatteryW, raw.ratedPvW));
         for (size_t i = 0; i < counters_.size(); ++i) {
+            const Counter before = counters_[i];
             Check(static_cast<int>(i), raw.lifetime[i], raw.time, ratedW);
             // The day's counter is the lifetime counter less the night snapshot's: it moves with it.
             guarded.lifetime[i] = counters_[i].accepted;
             if (raw.today[i]) {
-                guarded.today[i] = *raw.today[i] + (guarded.lifetime[i] - raw.lifetime[i]);
+                guarded.today[i] =
+                    guarded.lifetime[i] -
+                    DayStart(static_cast<int>(i), raw.lifetime[i] - *raw.today[i], before, raw.time, ratedW);
             }
         }
     }

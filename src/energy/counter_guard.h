@@ -16,7 +16,8 @@ extern const char* const kCountersFile;
 // history, the publisher, the managed charge): Home Assistant takes one drop on a counter that
 // only grows as a meter reset and counts the climb back as new energy. A counter read below its
 // last accepted value, or further above it than the installation could have moved since (twice its
-// rated power over the time elapsed, and a fixed allowance), is replaced by the last accepted value.
+// rated power over the time elapsed, and a fixed allowance), is replaced by the last accepted value,
+// and so is a night snapshot taken from such a read.
 // A new level read for kHoldCycles cycles in a row is accepted and said (a replaced meter or
 // battery). The day's counters follow the accepted lifetime counters, so they never go down within
 // their day. The last accepted values are kept in the working folder across runs.
@@ -61,11 +62,18 @@ private:
     bool Plausible(double from, const QDateTime& fromTime, double to, const QDateTime& toTime,
                    double ratedW) const;
     void Check(int index, double raw, const QDateTime& time, double ratedW);
+    double DayStart(int index, double night, const Counter& before, const QDateTime& time, double ratedW);
     void Say(const QString& text, bool logged) const;
 
     FileFailures& failures_;
     QString path_;
     std::array<Counter, 4> counters_{};
+    // Where each day's counter starts: the night snapshot's value, unless that was a bad read.
+    struct Day {
+        std::optional<double> night;
+        double start = 0;
+    };
+    std::array<Day, 4> days_{};
     FailureRuns rejections_;
     bool known_ = false;
     bool dirty_ = false;

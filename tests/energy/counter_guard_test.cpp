@@ -46,6 +46,13 @@ TEST_F(CounterGuardTest, TheLastAcceptedValuesOutliveTheRunAndBoundTheNextOne) {
     guard.countsKwh = true;
     EXPECT_EQ(guard.apply(At(24 * 60 + 3, 245050 + 2)).lifetime[Reading::PvCharge], 245050);
     EXPECT_EQ(guard.apply(At(24 * 60 + 4, 245051)).lifetime[Reading::PvCharge], 245051);
+
+    // A night snapshot taken from a bad read: the day counts from the value accepted last.
+    EXPECT_EQ(*guard.apply(At(24 * 60 + 5, 245051, 0)).today[Reading::PvCharge], 0); // a new day
+    EXPECT_EQ(*guard.apply(At(24 * 60 + 6, 245052, 245052)).today[Reading::PvCharge], 1);
+    EXPECT_TRUE(
+        said.last().endsWith("in the night snapshot is 0 kWh, not plausible after 245051 kWh: the day "
+                             "counts from 245051 kWh"));
 }
 
 } // namespace
