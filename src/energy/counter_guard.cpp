@@ -94,14 +94,14 @@ void CounterGuard::Check(int index, double raw, const QDateTime& time, double ra
                 .arg(name, DecimalText(raw), unit, why, DecimalText(c.accepted)),
             true);
     }
-    // A new level that holds, counting on as a counter does, is a replaced meter or battery.
-    if (c.held > 0 && Plausible(c.candidate, c.candidateAt, raw, time, ratedW)) {
+    // A new level that holds, never going back from one cycle to the next, is a replaced meter or
+    // battery (or a counter moving faster than the clock says, as a simulator's does).
+    if (c.held > 0 && raw >= c.candidate) {
         ++c.held;
     } else {
         c.held = 1;
     }
     c.candidate = raw;
-    c.candidateAt = time;
     if (c.held >= kHoldCycles) {
         Say(QStringLiteral(
                 "%1 lifetime counter has read a new level for %2 cycles: %3%4 accepted in place of "

@@ -17,10 +17,10 @@ extern const char* const kCountersFile;
 // only grows as a meter reset and counts the climb back as new energy. A counter read below its
 // last accepted value, or further above it than the installation could have moved since (twice its
 // rated power over the time elapsed, and a fixed allowance), is replaced by the last accepted value,
-// and so is a night snapshot taken from such a read.
-// A new level read for kHoldCycles cycles in a row is accepted and said (a replaced meter or
-// battery). The day's counters follow the accepted lifetime counters, so they never go down within
-// their day. The last accepted values are kept in the working folder across runs.
+// and so is a night snapshot taken from such a read. A new level that holds for kHoldCycles cycles
+// in a row (never going back) is accepted and said (a replaced meter or battery). The day's counters
+// follow the accepted lifetime counters, so they never go down within their day. The last accepted
+// values are kept in the working folder across runs.
 class CounterGuard {
 public:
     static constexpr int kHoldCycles = 5;
@@ -50,7 +50,6 @@ private:
         QDateTime acceptedAt;
         // A level read instead, and for how many cycles in a row.
         double candidate = 0;
-        QDateTime candidateAt;
         int held = 0;
         static Counter At(double value, const QDateTime& time) {
             Counter c;
