@@ -5,6 +5,7 @@
 #include "support/text_forms.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,6 +32,12 @@ CounterGuard::~CounterGuard() {
     }
 }
 
+void CounterGuard::Anchor() {
+    // The working folder as it is when the counters are first read or restored: the last write, on
+    // the way out, goes there too.
+    file_ = QFileInfo(path_).absoluteFilePath();
+}
+
 void CounterGuard::Say(const QString& text, bool logged) const {
     if (say) {
         say(text, logged);
@@ -38,7 +45,8 @@ void CounterGuard::Say(const QString& text, bool logged) const {
 }
 
 void CounterGuard::restore() {
-    QFile file(path_);
+    Anchor();
+    QFile file(file_);
     if (!file.exists()) {
         return;
     }
@@ -144,6 +152,7 @@ Reading CounterGuard::apply(const Reading& raw) {
     lastTime_ = raw.time;
     if (!known_) {
         // Nothing to compare with: the first values are taken as they are.
+        Anchor();
         known_ = true;
         for (size_t i = 0; i < counters_.size(); ++i) {
             counters_[i] = Counter::At(raw.lifetime[i], raw.time);
@@ -185,7 +194,7 @@ void CounterGuard::save() {
     json.insert(QLatin1String("counters"), list);
     FileFailure failure;
     savedAt_ = lastTime_;
-    if (ReplaceFileSynced(path_, QJsonDocument(json).toJson(QJsonDocument::Indented), &failure)) {
+    if (ReplaceFileSynced(file_, QJsonDocument(json).toJson(QJsonDocument::Indented), &failure)) {
         dirty_ = false;
         failures_.succeeded(path_);
     } else {

@@ -63,9 +63,11 @@ private:
     void Check(int index, double raw, const QDateTime& time, double ratedW);
     double DayStart(int index, double night, const Counter& before, const QDateTime& time, double ratedW);
     void Say(const QString& text, bool logged) const;
+    void Anchor();
 
     FileFailures& failures_;
-    QString path_;
+    QString path_; // as the messages name it
+    QString file_; // where it is, once the counters are first read or restored
     std::array<Counter, 4> counters_{};
     // Where each day's counter starts: the night snapshot's value, unless that was a bad read.
     struct Day {
