@@ -139,6 +139,12 @@ protected:
             Qt::QueuedConnection);
     }
 
+    // The publisher's last words go to the test's own folder, not to where the tests run from.
+    void TearDown() override {
+        publisher.reset();
+        InTempDir::TearDown();
+    }
+
     static BrokerSettings On(quint16 port) {
         BrokerSettings settings;
         settings.host = QStringLiteral("127.0.0.1");
