@@ -75,7 +75,7 @@ TEST_F(HomeAssistantTest, TheDiscoverySetNamesUnitsClassesIdsAndOneDeviceAndCome
         EXPECT_EQ(got, i.value() + QStringList(4 - i.value().size(), QString())) << i.key().toStdString();
         ids.insert(c.value("unique_id").toString());
         EXPECT_EQ(c.value("device").toObject(), device);
-        EXPECT_EQ(c.value("origin").toObject(), Json(R"({"name":"ModbusClient","sw_version":"1.3.0"})"));
+        EXPECT_EQ(c.value("origin").toObject(), Json(R"({"name":"ModbusClient","sw_version":"1.4.0"})"));
         EXPECT_EQ(c.value("expire_after").toInt(), i.key() == "errors" ? 0 : 180) << i.key().toStdString();
     }
     EXPECT_EQ(ids.size(), 19);
