@@ -6,7 +6,7 @@ set -e
 awk -v pkg="$2" -v want="$3" -v who="$4" '
 function finish() {
     if (version == "") return
-    cmd = "LC_ALL=C date -R -u -d " date
+    cmd = "LC_ALL=C date -R -u -d \"" date "\""
     stamp = ""
     cmd | getline stamp
     close(cmd)
@@ -15,7 +15,8 @@ function finish() {
 }
 /^## / {
     finish()
-    version = $2; date = $4
+    # A second release on one day carries its time (UTC), since Debian wants each entry newer.
+    version = $2; date = $4 ($5 != "" ? " " $5 : "")
     if (++releases == 1 && version != want) {
         print "changelog.sh: CHANGELOG.md starts with " version ", not " want > "/dev/stderr"; exit 1
     }
