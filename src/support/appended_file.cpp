@@ -1,6 +1,6 @@
 #include "support/appended_file.h"
 
-#include "support/file_failures.h"
+#include "support/classic_errors.h"
 #include "support/trusted_paths.h"
 
 #include <QHash>

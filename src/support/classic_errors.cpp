@@ -64,3 +64,11 @@ int ClassicSocketErrno(int error) {
         return 10053;
     }
 }
+
+bool RecordFileFailure(FileFailure* failure, int number, int step, const QString& procedure) {
+    failure->number = number;
+    failure->step = step;
+    failure->procedure = procedure;
+    failure->description = ClassicErrorText(number);
+    return false;
+}

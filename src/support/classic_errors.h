@@ -17,3 +17,14 @@ int ClassicSocketErrno(int error);
 // A request with no connection to send it on.
 constexpr int kNotConnectedNumber = 40006;
 extern const char* const kNotConnectedText;
+
+// Why a file could not be written: the classic error number, the failing step and procedure.
+struct FileFailure {
+    int number = 0;
+    int step = 0;
+    QString procedure;
+    QString description;
+};
+
+// Fills in a failed step with its classic number and text; false, for a writer to return.
+bool RecordFileFailure(FileFailure* failure, int number, int step, const QString& procedure);

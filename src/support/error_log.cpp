@@ -1,8 +1,8 @@
 #include "support/error_log.h"
 
 #include "support/appended_file.h"
+#include "support/classic_errors.h"
 #include "support/clock.h"
-#include "support/file_failures.h"
 #include "support/prompter.h"
 #include "support/text_forms.h"
 

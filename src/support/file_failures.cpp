@@ -1,7 +1,7 @@
 #include "support/file_failures.h"
 
-#include "support/error_log.h"
 #include "support/classic_errors.h"
+#include "support/error_log.h"
 
 void FileFailures::failed(const QString& file, const FileFailure& failure, const QString& kept) {
     if (!runs_.failed(file)) {
@@ -27,12 +27,4 @@ void FileFailures::succeeded(const QString& file) {
     if (runs_.succeeded(file) && notify) {
         notify(file + QStringLiteral(" is written again"));
     }
-}
-
-bool RecordFileFailure(FileFailure* failure, int number, int step, const QString& procedure) {
-    failure->number = number;
-    failure->step = step;
-    failure->procedure = procedure;
-    failure->description = ClassicErrorText(number);
-    return false;
 }

@@ -1,22 +1,12 @@
 #pragma once
 
+#include "support/classic_errors.h"
 #include "support/failure_runs.h"
 
 #include <QString>
 #include <functional>
 
 class ErrorLog;
-
-// Why a file could not be written: the classic error number, the failing step and procedure.
-struct FileFailure {
-    int number = 0;
-    int step = 0;
-    QString procedure;
-    QString description;
-};
-
-// Fills in a failed step with its classic number and text; false, for a writer to return.
-bool RecordFileFailure(FileFailure* failure, int number, int step, const QString& procedure);
 
 // Reports a file that cannot be written once per run of failures, not once per cycle: the first
 // failure goes to the error log and to notify (the status pane and standard error, since the
